@@ -1,0 +1,25 @@
+# Quick start: `make demo` runs the clock demo on the virtual board; `make test` builds the
+# host and target presets and runs every test.
+.PHONY: all deps host target-check test demo clean
+
+all: host target-check
+
+deps:
+	@scripts/install-deps.sh
+
+host: deps
+	cmake --preset host >/dev/null
+	cmake --build --preset host
+
+target-check: deps
+	cmake --preset target-check >/dev/null
+	cmake --build --preset target-check
+
+test: host target-check
+	ctest --preset host
+
+demo: host
+	build/host/bin/clockdemo
+
+clean:
+	rm -rf build

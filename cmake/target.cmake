@@ -1,0 +1,18 @@
+# The firmware compiled for the chip. Every firmware source is compiled; nothing links yet.
+if(NOT CMAKE_CXX_COMPILER MATCHES "mipsel")
+    message(FATAL_ERROR "the target build needs the mipsel cross compiler (use the target-check preset)")
+endif()
+
+add_driver_profile(drivers_clockdemo CLOCKDEMO)
+add_driver_profile(drivers_carddemo CARDDEMO)
+
+# Probes for the disassembly check: what a register access costs on the chip.
+add_library(sfr_probe OBJECT tests/target/sfr_probe.cpp)
+target_include_directories(sfr_probe PUBLIC ${CMAKE_SOURCE_DIR})
+
+foreach(app clockdemo carddemo)
+    if(EXISTS ${CMAKE_SOURCE_DIR}/apps/${app}/main.cpp)
+        add_library(app_${app} OBJECT apps/${app}/main.cpp)
+        target_include_directories(app_${app} PUBLIC ${CMAKE_SOURCE_DIR})
+    endif()
+endforeach()

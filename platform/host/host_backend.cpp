@@ -1,0 +1,185 @@
+#include "platform/host/host_backend.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "platform/cp0.h"
+#include "platform/isr.h"
+#include "platform/sfr.h"
+
+// Handlers bound with PLATFORM_ISR define platform_vector_N; the others stay null.
+#define PLATFORM_WEAK_VECTOR(n) extern "C" const ::platform::VectorBinding platform_vector_##n __attribute__((weak));
+#define PLATFORM_8(m, b) m(b##0) m(b##1) m(b##2) m(b##3) m(b##4) m(b##5) m(b##6) m(b##7)
+PLATFORM_WEAK_VECTOR(0) PLATFORM_WEAK_VECTOR(1) PLATFORM_WEAK_VECTOR(2) PLATFORM_WEAK_VECTOR(3)
+PLATFORM_WEAK_VECTOR(4) PLATFORM_WEAK_VECTOR(5) PLATFORM_WEAK_VECTOR(6) PLATFORM_WEAK_VECTOR(7)
+PLATFORM_WEAK_VECTOR(8) PLATFORM_WEAK_VECTOR(9)
+PLATFORM_8(PLATFORM_WEAK_VECTOR, 1) PLATFORM_WEAK_VECTOR(18) PLATFORM_WEAK_VECTOR(19)
+PLATFORM_8(PLATFORM_WEAK_VECTOR, 2) PLATFORM_WEAK_VECTOR(28) PLATFORM_WEAK_VECTOR(29)
+PLATFORM_8(PLATFORM_WEAK_VECTOR, 3) PLATFORM_WEAK_VECTOR(38) PLATFORM_WEAK_VECTOR(39)
+PLATFORM_8(PLATFORM_WEAK_VECTOR, 4) PLATFORM_WEAK_VECTOR(48) PLATFORM_WEAK_VECTOR(49)
+PLATFORM_8(PLATFORM_WEAK_VECTOR, 5) PLATFORM_WEAK_VECTOR(58) PLATFORM_WEAK_VECTOR(59)
+PLATFORM_WEAK_VECTOR(60) PLATFORM_WEAK_VECTOR(61) PLATFORM_WEAK_VECTOR(62) PLATFORM_WEAK_VECTOR(63)
+
+namespace platform::host {
+namespace {
+
+sim::Board* g_board = nullptr;
+AccessCost g_cost;
+
+#define PLATFORM_ADDR(n) &platform_vector_##n,
+const VectorBinding* const kVectors[64] = {
+    PLATFORM_ADDR(0) PLATFORM_ADDR(1) PLATFORM_ADDR(2) PLATFORM_ADDR(3) PLATFORM_ADDR(4) PLATFORM_ADDR(5)
+    PLATFORM_ADDR(6) PLATFORM_ADDR(7) PLATFORM_ADDR(8) PLATFORM_ADDR(9)
+    PLATFORM_8(PLATFORM_ADDR, 1) PLATFORM_ADDR(18) PLATFORM_ADDR(19)
+    PLATFORM_8(PLATFORM_ADDR, 2) PLATFORM_ADDR(28) PLATFORM_ADDR(29)
+    PLATFORM_8(PLATFORM_ADDR, 3) PLATFORM_ADDR(38) PLATFORM_ADDR(39)
+    PLATFORM_8(PLATFORM_ADDR, 4) PLATFORM_ADDR(48) PLATFORM_ADDR(49)
+    PLATFORM_8(PLATFORM_ADDR, 5) PLATFORM_ADDR(58) PLATFORM_ADDR(59)
+    PLATFORM_ADDR(60) PLATFORM_ADDR(61) PLATFORM_ADDR(62) PLATFORM_ADDR(63)};
+
+// The run-time's reset path for an interrupt without a handler or an exception:
+// interrupts off, system unlock, SWRST armed and a read of RSWRST, until it takes.
+[[noreturn]] void resetDevice() {
+    for (;;) {
+        cp0::disableInterrupts();
+        sfrWrite(0xBF80F230, 0);
+        sfrWrite(0xBF80F230, 0xAA996655u);
+        sfrWrite(0xBF80F230, 0x556699AAu);
+        sfrWrite(0xBF80F618, 1);  // RSWRSTSET
+        (void)sfrRead(0xBF80F610);
+    }
+}
+
+int g_depth = 0;
+
+// Takes the highest pending request if the core would: the hardware sets EXL and
+// RIPL; the handler's wrapper saves EPC and Status, clears EXL, raises IPL to its
+// level and lets higher levels nest; on exit it restores Status.
+void takeInterrupts() {
+    sim::Board& b = *g_board;
+    while (true) {
+        auto req = b.intc.pending();
+        if (!req || !b.cp0.accepts(req->priority)) return;
+        uint32_t saved = b.cp0.status();
+        bool vectored = (b.cp0.cause() & cp0::CauseIV) && !(saved & cp0::StatusBEV);
+        const VectorBinding* binding = vectored ? kVectors[req->vector] : nullptr;
+        b.cp0.setCause((b.cp0.cause() & ~0xFC00u) | (req->priority << 10));  // RIPL
+        b.sched.advance(g_cost.interrupt / 2);
+        if (!binding) resetDevice();  // _DefaultInterrupt or the general exception
+        uint32_t s = saved & ~0xFFFEu;
+        b.cp0.setStatus(s | (binding->level << 10));
+        ++g_depth;
+        try {
+            binding->handler();
+        } catch (...) {
+            --g_depth;
+            throw;
+        }
+        --g_depth;
+        b.sched.advance(g_cost.interrupt / 2);
+        b.cp0.setStatus(saved);
+    }
+}
+
+inline void step(sim::Cycles cost) {
+    if (!g_board) throw std::logic_error("firmware access with no board attached");
+    g_board->sched.advance(cost);
+    takeInterrupts();
+}
+
+}  // namespace
+
+void attach(sim::Board* b) { g_board = b; }
+sim::Board& board() {
+    if (!g_board) throw std::logic_error("no board attached");
+    return *g_board;
+}
+AccessCost& cost() { return g_cost; }
+
+void idle(sim::Cycles cycles) {
+    sim::Cycles end = board().now() + cycles;
+    while (g_board->now() < end) {
+        sim::Cycles next = std::min(end, g_board->sched.nextEventTime());
+        g_board->sched.advanceTo(next);
+        takeInterrupts();
+    }
+}
+
+bool runFor(const std::function<void()>& body, sim::Cycles until) {
+    sim::Board& b = board();
+    b.onReset = [](const sim::ResetRecord&) { throw sim::DeviceReset{}; };
+    b.stopAt(until);
+    bool completed = false;
+    try {
+        body();
+        completed = true;
+    } catch (const sim::RunLimitReached&) {
+    } catch (const sim::DeviceReset&) {
+        g_depth = 0;
+    }
+    b.stopAt(UINT64_MAX);
+    b.onReset = nullptr;
+    return completed;
+}
+
+unsigned run(const std::function<void()>& entry, sim::Cycles until, unsigned maxResets) {
+    sim::Board& b = board();
+    b.onReset = [](const sim::ResetRecord&) { throw sim::DeviceReset{}; };
+    b.stopAt(until);
+    unsigned resets = 0;
+    for (;;) {
+        try {
+            entry();
+            // main returned: the run-time idles until the end of the run
+            for (;;) step(1000);
+        } catch (const sim::RunLimitReached&) {
+            break;
+        } catch (const sim::DeviceReset&) {
+            g_depth = 0;
+            if (++resets > maxResets) break;
+        }
+    }
+    b.onReset = nullptr;
+    return resets;
+}
+
+uint32_t sfrRead(uint32_t address) {
+    step(g_cost.sfr);
+    return g_board->bus.read(address);
+}
+
+void sfrWrite(uint32_t address, uint32_t value) {
+    step(g_cost.sfr);
+    g_board->bus.write(address, value);
+}
+
+}  // namespace platform::host
+
+namespace platform {
+
+uint32_t sfrRead(uint32_t address) { return host::sfrRead(address); }
+void sfrWrite(uint32_t address, uint32_t value) { host::sfrWrite(address, value); }
+
+uint32_t cp0Read(unsigned reg, unsigned sel) {
+    host::step(host::g_cost.cp0);
+    return host::g_board->cp0.read(reg, sel);
+}
+
+void cp0Write(unsigned reg, unsigned sel, uint32_t value) {
+    host::step(host::g_cost.cp0);
+    host::g_board->cp0.write(reg, sel, value);
+}
+
+uint32_t cp0DisableInterrupts() {
+    host::step(host::g_cost.cp0);
+    uint32_t s = host::g_board->cp0.status();
+    host::g_board->cp0.setStatus(s & ~cp0::StatusIE);
+    return s;
+}
+
+void cp0EnableInterrupts() {
+    host::step(host::g_cost.cp0);
+    host::g_board->cp0.setStatus(host::g_board->cp0.status() | cp0::StatusIE);
+}
+
+}  // namespace platform

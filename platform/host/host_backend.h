@@ -1,0 +1,35 @@
+// Host backend of the platform layer: the firmware's SFR and CP0 accesses go to a virtual
+// board, each costing it a few cycles; pending interrupts are taken between accesses.
+#pragma once
+#include <cstdint>
+#include <functional>
+
+#include "sim/board.h"
+
+namespace platform::host {
+
+// Virtual cycles that one access of the firmware costs on the chip.
+struct AccessCost {
+    sim::Cycles sfr = 4;        // load or store over the peripheral bus
+    sim::Cycles cp0 = 2;        // mfc0/mtc0 and the instructions around a poll
+    sim::Cycles interrupt = 40; // entry and exit of the handler wrapper
+};
+
+// The board that the firmware sees from now on (nullptr detaches it).
+void attach(sim::Board* board);
+sim::Board& board();
+AccessCost& cost();
+
+// Runs `entry` (a firmware main) on the attached board until virtual time reaches
+// `until`. A device reset restarts it from the top, as the chip would; `maxResets`
+// bounds that. Returns the number of resets taken.
+unsigned run(const std::function<void()>& entry, sim::Cycles until, unsigned maxResets = 8);
+
+// Runs `body` on the board until it returns or virtual time reaches `until`; returns
+// false when the limit ended it.
+bool runFor(const std::function<void()>& body, sim::Cycles until);
+
+// Lets virtual time pass outside firmware code (events run, interrupts are taken).
+void idle(sim::Cycles cycles);
+
+}  // namespace platform::host

@@ -1,0 +1,15 @@
+#!/bin/sh
+# Installs what the build needs from Debian's packages; does nothing when all is there.
+set -e
+missing=""
+command -v cmake >/dev/null 2>&1 || missing="$missing cmake"
+command -v g++ >/dev/null 2>&1 || missing="$missing g++"
+command -v make >/dev/null 2>&1 || missing="$missing make"
+command -v mipsel-linux-gnu-g++ >/dev/null 2>&1 || missing="$missing g++-mipsel-linux-gnu"
+[ -f /usr/include/gtest/gtest.h ] || missing="$missing libgtest-dev"
+[ -z "$missing" ] && exit 0
+echo "installing:$missing"
+SUDO=""
+[ "$(id -u)" = 0 ] || SUDO=sudo
+$SUDO apt-get update -q
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q $missing

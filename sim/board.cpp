@@ -1,0 +1,44 @@
+#include "sim/board.h"
+
+namespace sim {
+
+Board::Board(const BoardConfig& cfg)
+    : nets(sched),
+      intc(bus),
+      cp0(sched, intc),
+      system(bus, cfg.config),
+      ports(bus, nets),
+      uart1({1, 0xBF806000, irq::U1E, irq::U1RX, irq::U1TX}, bus, nets, sched, intc, [this] { return pbdiv(); }),
+      uart2({2, 0xBF806200, irq::U2E, irq::U2RX, irq::U2TX}, bus, nets, sched, intc, [this] { return pbdiv(); }),
+      timer2(2, 0xBF800800, irq::T2, bus, sched, intc, [this] { return pbdiv(); }),
+      cfg_(cfg),
+      sysclk_(systemClockFromConfig(cfg.config, cfg.crystalHz)) {
+    system.onSoftwareReset = [this] { softwareReset(); };
+    system.onClockChange = [this] {
+        for (Model* m : models()) m->clockChanged();
+    };
+}
+
+std::vector<Model*> Board::models() {
+    std::vector<Model*> all{&intc, &cp0, &system, &ports, &uart1, &uart2, &timer2};
+    for (auto& m : extra_) all.push_back(m.get());
+    return all;
+}
+
+void Board::softwareReset() {
+    ResetRecord r{sched.now(), "software reset"};
+    resets_.push_back(r);
+    bus.resetAll();
+    for (Model* m : models()) m->reset();
+    if (onReset) onReset(r);
+}
+
+void Board::stopAt(Cycles at) {
+    if (stopEvent_) sched.cancel(stopEvent_);
+    stopEvent_ = sched.at(at, [this] {
+        stopEvent_ = 0;
+        throw RunLimitReached{};
+    });
+}
+
+}  // namespace sim
