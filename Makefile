@@ -1,6 +1,6 @@
 # Quick start: `make demo` runs the clock demo on the virtual board; `make test` builds the
 # host and target presets and runs every test.
-.PHONY: all deps host target-check test demo clean
+.PHONY: all deps host target-check test demo check-long clean
 
 all: host target-check
 
@@ -20,6 +20,10 @@ test: host target-check
 
 demo: host
 	build/host/bin/clockdemo
+
+# Long checks run on demand (exhaustive and billion-operand arithmetic checks).
+check-long: host
+	cmake --build --preset host --target check-long
 
 clean:
 	rm -rf build

@@ -44,7 +44,10 @@ add_test(NAME target.sfr_access_is_one_instruction
                  -DOBJDUMP=mipsel-linux-gnu-objdump
                  -P ${CMAKE_SOURCE_DIR}/tests/target/check_sfr_access.cmake)
 
-file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*.cmake)
-foreach(tool ${TOOL_SOURCES})
-    include(${tool})
+# Capabilities bring their own CMake: tools, benchmarks, run-time routines, modules.
+file(GLOB EXTRA_CMAKE CONFIGURE_DEPENDS
+     ${CMAKE_SOURCE_DIR}/tools/*.cmake ${CMAKE_SOURCE_DIR}/bench/*.cmake ${CMAKE_SOURCE_DIR}/runtime/*.cmake
+     ${CMAKE_SOURCE_DIR}/measure/*/*.cmake ${CMAKE_SOURCE_DIR}/variants/*/*.cmake ${CMAKE_SOURCE_DIR}/apps/*/*.cmake)
+foreach(extra ${EXTRA_CMAKE})
+    include(${extra})
 endforeach()
