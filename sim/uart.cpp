@@ -116,7 +116,7 @@ void Uart::startNext() {
 }
 
 void Uart::rxEdge(bool level) {
-    if (level || receiving_ || !rxEnabled() || (sta_->value() & OERR)) return;
+    if (level || receiving_ || !rxEnabled()) return;
     receiving_ = true;
     updateStatus();
     Cycles bit = bitCycles();
@@ -144,8 +144,9 @@ void Uart::rxSample(unsigned bit, Cycles start, Cycles bitTime, uint16_t frame) 
         }
         receiving_ = false;
         uint8_t byte = uint8_t(f >> 1);
-        if (rxFifo_.size() >= kFifoDepth) {
-            sta_->hwSet(OERR);  // the character is lost and reception stops until OERR is cleared
+        if (rxFifo_.size() >= kFifoDepth || (sta_->value() & OERR)) {
+            // The character is lost; nothing reaches the buffer until OERR is cleared.
+            sta_->hwSet(OERR);
             ++overruns_;
         } else {
             rxFifo_.push_back(byte);

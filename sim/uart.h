@@ -30,6 +30,8 @@ public:
     Net& rxNet() { return *rx_; }
     // One bit in system-clock cycles at the programmed rate.
     Cycles bitCycles() const;
+    // Characters lost to overrun: the one that found the buffer full and every one that
+    // arrived while OERR was still set.
     uint64_t overruns() const { return overruns_; }
 
     void reset() override;

@@ -64,6 +64,7 @@ void takeInterrupts() {
         bool vectored = (b.cp0.cause() & cp0::CauseIV) && !(saved & cp0::StatusBEV);
         const VectorBinding* binding = vectored ? kVectors[req->vector] : nullptr;
         b.cp0.setCause((b.cp0.cause() & ~0xFC00u) | (req->priority << 10));  // RIPL
+        b.cp0.setStatus(saved | 0x2u);                                         // EXL
         b.sched.advance(g_cost.interrupt / 2);
         if (!binding) resetDevice();  // _DefaultInterrupt or the general exception
         uint32_t s = saved & ~0xFFFEu;
@@ -90,6 +91,17 @@ inline void step(sim::Cycles cost) {
 }  // namespace
 
 void attach(sim::Board* b) { g_board = b; }
+
+void runtimeStartup() {
+    sim::Cp0& c = board().cp0;
+    c.write(sim::cp0reg::Count, 0, 0);
+    c.write(sim::cp0reg::Compare, 0, 0xFFFFFFFFu);
+    c.write(15, 1, 0x9FC01000u);       // EBase
+    c.write(12, 1, 1u << 5);           // IntCtl.VS = 1
+    c.write(sim::cp0reg::Cause, 0, cp0::CauseIV);
+    c.setStatus(c.status() & 0x00580000u);
+    c.setStatus(c.status() & ~cp0::StatusBEV);
+}
 sim::Board& board() {
     if (!g_board) throw std::logic_error("no board attached");
     return *g_board;
@@ -129,6 +141,7 @@ unsigned run(const std::function<void()>& entry, sim::Cycles until, unsigned max
     unsigned resets = 0;
     for (;;) {
         try {
+            runtimeStartup();
             entry();
             // main returned: the run-time idles until the end of the run
             for (;;) step(1000);
@@ -145,12 +158,15 @@ unsigned run(const std::function<void()>& entry, sim::Cycles until, unsigned max
 
 uint32_t sfrRead(uint32_t address) {
     step(g_cost.sfr);
-    return g_board->bus.read(address);
+    uint32_t v = g_board->bus.read(address);
+    takeInterrupts();
+    return v;
 }
 
 void sfrWrite(uint32_t address, uint32_t value) {
     step(g_cost.sfr);
     g_board->bus.write(address, value);
+    takeInterrupts();  // an access can raise or enable a request, taken before the next one
 }
 
 }  // namespace platform::host
@@ -168,6 +184,7 @@ uint32_t cp0Read(unsigned reg, unsigned sel) {
 void cp0Write(unsigned reg, unsigned sel, uint32_t value) {
     host::step(host::g_cost.cp0);
     host::g_board->cp0.write(reg, sel, value);
+    host::takeInterrupts();
 }
 
 uint32_t cp0DisableInterrupts() {
@@ -180,6 +197,7 @@ uint32_t cp0DisableInterrupts() {
 void cp0EnableInterrupts() {
     host::step(host::g_cost.cp0);
     host::g_board->cp0.setStatus(host::g_board->cp0.status() | cp0::StatusIE);
+    host::takeInterrupts();
 }
 
 }  // namespace platform

@@ -11,7 +11,7 @@ namespace platform::host {
 // Virtual cycles that one access of the firmware costs on the chip.
 struct AccessCost {
     sim::Cycles sfr = 4;        // load or store over the peripheral bus
-    sim::Cycles cp0 = 2;        // mfc0/mtc0 and the instructions around a poll
+    sim::Cycles cp0 = 4;        // mfc0/mtc0 and the compare-and-branch of a poll
     sim::Cycles interrupt = 40; // entry and exit of the handler wrapper
 };
 
@@ -19,6 +19,11 @@ struct AccessCost {
 void attach(sim::Board* board);
 sim::Board& board();
 AccessCost& cost();
+
+// What the run-time's start-up does to the core before it calls main: Count = 0,
+// Compare = all ones, EBase 0x9FC01000, 32-byte vector spacing, Cause.IV, interrupts
+// disabled at level 0, BEV cleared. Memory needs nothing on the host.
+void runtimeStartup();
 
 // Runs `entry` (a firmware main) on the attached board until virtual time reaches
 // `until`. A device reset restarts it from the top, as the chip would; `maxResets`

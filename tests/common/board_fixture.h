@@ -15,6 +15,7 @@ protected:
     explicit BoardTest(const sim::BoardConfig& cfg = {})
         : board(cfg), terminal(board.sched, board.uart1.txNet(), board.uart1.rxNet(), board.sysclkHz()) {
         platform::host::attach(&board);
+        platform::host::runtimeStartup();
     }
     ~BoardTest() override { platform::host::attach(nullptr); }
 
@@ -32,3 +33,11 @@ protected:
     sim::Board board;
     sim::Terminal terminal;
 };
+
+#include "platform/plib.h"
+
+// What every main does first: performance set-up, then multi-vector interrupts on.
+inline void bootSequence() {
+    SYSTEMConfigPerformance(79999999);
+    INTEnableSystemMultiVectoredInt();
+}

@@ -1,0 +1,121 @@
+// The interrupt controller and the host backend's handler dispatch: order of service,
+// nesting by priority, and the vector table binding.
+#include <string>
+#include <vector>
+
+#include "platform/isr.h"
+#include "tests/common/board_fixture.h"
+
+namespace {
+
+std::vector<std::string> g_log;
+sim::Board* g_board = nullptr;
+
+void clearFlag(unsigned irq) { platform::sfrWrite(0xBF881034 + 0x10 * (irq / 32), 1u << (irq % 32)); }
+
+}  // namespace
+
+// Test handlers on otherwise unused vectors: ADC1, change notice and Timer3 to Timer5.
+PLATFORM_ISR(27, 2, testAdcHandler) {
+    g_log.push_back("adc>");
+    clearFlag(sim::irq::AD1);
+    g_board->intc.raise(sim::irq::CN);  // higher level: preempts this handler
+    g_board->intc.raise(sim::irq::T3);  // lower level: waits until this one returns
+    (void)platform::sfrRead(0xBF8860D0);
+    g_log.push_back("<adc");
+}
+PLATFORM_ISR(26, 5, testCnHandler) {
+    g_log.push_back("cn ipl=" + std::to_string(g_board->cp0.ipl()));
+    clearFlag(sim::irq::CN);
+}
+PLATFORM_ISR(12, 1, testT3Handler) {
+    g_log.push_back("t3");
+    clearFlag(sim::irq::T3);
+}
+PLATFORM_ISR(16, 7, testT4Handler) {
+    g_log.push_back("t4");
+    clearFlag(sim::irq::T4);
+}
+PLATFORM_ISR(20, 7, testT5Handler) {
+    g_log.push_back("t5");
+    clearFlag(sim::irq::T5);
+}
+
+namespace {
+
+class Interrupts : public BoardTest {
+protected:
+    void SetUp() override {
+        g_log.clear();
+        g_board = &board;
+        ASSERT_TRUE(runFor(0.001, [] {
+            bootSequence();
+            INTSetVectorPriority(INT_ADC_VECTOR, INT_PRIORITY_LEVEL_2);
+            INTSetVectorPriority(INT_CHANGE_NOTICE_VECTOR, INT_PRIORITY_LEVEL_5);
+            INTSetVectorPriority(INT_TIMER_3_VECTOR, INT_PRIORITY_LEVEL_1);
+            INTEnable(INT_AD1, INT_ENABLED);
+            INTEnable(INT_CN, INT_ENABLED);
+            INTEnable(INT_T3, INT_ENABLED);
+        }));
+    }
+    void touch() {
+        ASSERT_TRUE(runFor(0.001, [] { (void)platform::sfrRead(0xBF8860D0); }));
+    }
+};
+
+TEST_F(Interrupts, HigherLevelsNestLowerOnesWait) {
+    board.intc.raise(sim::irq::AD1);
+    touch();
+    EXPECT_EQ(g_log, (std::vector<std::string>{"adc>", "cn ipl=5", "<adc", "t3"}));
+    EXPECT_EQ(board.cp0.ipl(), 0u);
+    EXPECT_TRUE(board.cp0.status() & 1u);
+}
+
+// Timer4 (vector 16) and Timer5 (vector 20) handlers run at level 7, so each runs to its
+// end and the order shows which request the controller presented first.
+TEST_F(Interrupts, ServedByPriorityThenSubPriorityThenVector) {
+    struct Case {
+        unsigned t4Priority, t4Sub, t5Priority, t5Sub;
+        std::vector<std::string> order;
+    };
+    const Case cases[] = {
+        {5, 0, 1, 0, {"t4", "t5"}},
+        {1, 0, 5, 0, {"t5", "t4"}},
+        {3, 1, 3, 2, {"t5", "t4"}},  // same level: higher sub-priority first
+        {3, 2, 3, 2, {"t4", "t5"}},  // all equal: lower vector first
+    };
+    for (const Case& c : cases) {
+        g_log.clear();
+        ASSERT_TRUE(runFor(0.001, [&] {
+            INTDisableInterrupts();
+            INTSetVectorPriority(INT_TIMER_4_VECTOR, INT_PRIORITY(c.t4Priority));
+            INTSetVectorSubPriority(INT_TIMER_4_VECTOR, INT_SUB_PRIORITY(c.t4Sub));
+            INTSetVectorPriority(INT_TIMER_5_VECTOR, INT_PRIORITY(c.t5Priority));
+            INTSetVectorSubPriority(INT_TIMER_5_VECTOR, INT_SUB_PRIORITY(c.t5Sub));
+            INTEnable(INT_T4, INT_ENABLED);
+            INTEnable(INT_T5, INT_ENABLED);
+        }));
+        board.intc.raise(sim::irq::T4);
+        board.intc.raise(sim::irq::T5);
+        auto pending = board.intc.pending();
+        ASSERT_TRUE(pending);
+        EXPECT_EQ(board.bus.read(0xBF881010) & 0x3F, pending->vector);  // INTSTAT.VEC
+        ASSERT_TRUE(runFor(0.001, [] { INTEnableSystemMultiVectoredInt(); }));
+        EXPECT_EQ(g_log, c.order);
+    }
+}
+
+TEST_F(Interrupts, NothingIsTakenWhileDisabledOrAtAHigherLevel) {
+    ASSERT_TRUE(runFor(0.001, [] { INTDisableInterrupts(); }));
+    board.intc.raise(sim::irq::T3);
+    touch();
+    EXPECT_TRUE(g_log.empty());
+    board.cp0.setStatus(board.cp0.status() | 1u | (1u << 10));  // enabled, but at level 1
+    touch();
+    EXPECT_TRUE(g_log.empty());
+    board.cp0.setStatus(board.cp0.status() & ~(0x3Fu << 10));
+    touch();
+    EXPECT_EQ(g_log, (std::vector<std::string>{"t3"}));
+}
+
+}  // namespace

@@ -1,0 +1,64 @@
+// Register behaviour every model relies on: companions, ports, unclaimed accesses, Timer2.
+#include "tests/common/board_fixture.h"
+
+namespace {
+
+using Registers = BoardTest;
+
+TEST_F(Registers, CompanionsClearSetAndInvertOnlyTheBitsWritten) {
+    ASSERT_TRUE(runFor(0.001, [] {
+        TRISD = 0x00F0;
+        TRISDSET = 0x0003;
+        TRISDCLR = 0x0010;
+        TRISDINV = 0x0101;
+    }));
+    EXPECT_EQ(board.bus.at("TRISD").value(), 0x01E2u);
+    uint32_t readBack = 1;
+    runFor(0.001, [&] { readBack = TRISDSET; });
+    EXPECT_EQ(readBack, 0u);
+}
+
+TEST_F(Registers, PortWritesGoToTheLatchAndReadsSeeThePins) {
+    board.nets.record("RD1");
+    uint32_t portb = 0xFFFF;
+    ASSERT_TRUE(runFor(0.001, [&] {
+        TRISDCLR = 2;
+        PORTDSET = 2;          // lands in LATD
+        ODCDSET = 4;
+        TRISDCLR = 4;
+        LATDSET = 4;           // open drain, released: floats low with no pull-up
+        portb = PORTB;         // every port B pin is analog at reset
+    }));
+    EXPECT_TRUE(board.bus.at("LATD").bit(1));
+    EXPECT_TRUE(board.ports.pin('D', 1).level());
+    EXPECT_FALSE(board.ports.pin('D', 2).driven());
+    EXPECT_EQ(portb, 0u);
+    ASSERT_EQ(board.nets.changesOf("RD1").size(), 1u);
+    EXPECT_TRUE(board.nets.changesOf("RD1")[0].level);
+}
+
+TEST_F(Registers, UnclaimedAccessesAreReported) {
+    ASSERT_TRUE(runFor(0.001, [] {
+        platform::sfrWrite(0xBF8FFF00, 1);
+        (void)platform::sfrRead(0xBF8FFF10);
+    }));
+    ASSERT_EQ(board.bus.unclaimed().size(), 2u);
+    EXPECT_TRUE(board.bus.unclaimed()[0].write);
+    EXPECT_EQ(board.bus.unclaimed()[1].address, 0xBF8FFF10u);
+}
+
+TEST_F(Registers, Timer2FlagsOncePerPeriodFromThePrescaledBusClock) {
+    ASSERT_TRUE(runFor(0.001, [] {
+        PR2 = 99;
+        T2CON = 0x8010;  // on, 1:2
+    }));
+    sim::Cycles start = board.now();
+    while (!board.intc.flag(sim::irq::T2)) board.sched.advance(1);
+    EXPECT_EQ(board.now() - start, 200u);  // 100 counts of 2 PBCLK cycles
+    board.intc.lower(sim::irq::T2);
+    board.sched.advance(100);
+    EXPECT_EQ(board.bus.read(0xBF800810), 50u);
+    EXPECT_FALSE(board.intc.flag(sim::irq::T2));
+}
+
+}  // namespace
