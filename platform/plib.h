@@ -347,3 +347,9 @@ inline void I2CAcknowledgeByte(I2C_MODULE id, BOOL ack) {
 }
 
 inline BYTE I2CGetByte(I2C_MODULE id) { return BYTE(plib::i2cRead(id, plib::I2C_RCV)); }
+
+// Clears the error flags named in `status` (I2C_ARBITRATION_LOSS, I2C_TRANSMITTER_OVERFLOW,
+// I2C_RECEIVER_OVERFLOW); the other status bits belong to the hardware.
+inline void I2CClearStatus(I2C_MODULE id, I2C_STATUS status) {
+    plib::i2cWrite(id, plib::I2C_STAT + plib::CLR, status & (plib::BCL | plib::IWCOL | plib::I2COV));
+}

@@ -11,6 +11,8 @@ Board::Board(const BoardConfig& cfg)
       uart1({1, 0xBF806000, irq::U1E, irq::U1RX, irq::U1TX}, bus, nets, sched, intc, [this] { return pbdiv(); }),
       uart2({2, 0xBF806200, irq::U2E, irq::U2RX, irq::U2TX}, bus, nets, sched, intc, [this] { return pbdiv(); }),
       timer2(2, 0xBF800800, irq::T2, bus, sched, intc, [this] { return pbdiv(); }),
+      i2c1({1, 0xBF805000, irq::I2C1B, irq::I2C1M, 'D', 9, 10}, bus, nets, ports, sched, intc,
+           [this] { return pbdiv(); }),
       cfg_(cfg),
       sysclk_(systemClockFromConfig(cfg.config, cfg.crystalHz)) {
     system.onSoftwareReset = [this] { softwareReset(); };
@@ -20,7 +22,7 @@ Board::Board(const BoardConfig& cfg)
 }
 
 std::vector<Model*> Board::models() {
-    std::vector<Model*> all{&intc, &cp0, &system, &ports, &uart1, &uart2, &timer2};
+    std::vector<Model*> all{&intc, &cp0, &system, &ports, &uart1, &uart2, &timer2, &i2c1};
     for (auto& m : extra_) all.push_back(m.get());
     return all;
 }

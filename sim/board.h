@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/cp0.h"
+#include "sim/i2c_master.h"
 #include "sim/intc.h"
 #include "sim/net.h"
 #include "sim/ports.h"
@@ -80,6 +81,7 @@ public:
     Ports ports;
     Uart uart1, uart2;
     TypeBTimer timer2;
+    I2cMaster i2c1;  // SDA1 = RD9, SCL1 = RD10, with the board's pull-ups
 
 private:
     BoardConfig cfg_;
