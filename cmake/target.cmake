@@ -16,3 +16,10 @@ foreach(app clockdemo carddemo)
         target_include_directories(app_${app} PUBLIC ${CMAKE_SOURCE_DIR})
     endif()
 endforeach()
+# The carddemo image carries the earlier revision of the card demo's main; app_carddemo is
+# the current one, the relocatable main module.
+if(EXISTS ${CMAKE_SOURCE_DIR}/apps/carddemo/main.cpp)
+    add_library(app_carddemo_earlier OBJECT apps/carddemo/main.cpp)
+    target_include_directories(app_carddemo_earlier PUBLIC ${CMAKE_SOURCE_DIR})
+    target_compile_definitions(app_carddemo_earlier PRIVATE CARDDEMO_EARLIER_REVISION=1)
+endif()

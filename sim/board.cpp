@@ -13,8 +13,12 @@ Board::Board(const BoardConfig& cfg)
       timer2(2, 0xBF800800, irq::T2, bus, sched, intc, [this] { return pbdiv(); }),
       i2c1({1, 0xBF805000, irq::I2C1B, irq::I2C1M, 'D', 9, 10}, bus, nets, ports, sched, intc,
            [this] { return pbdiv(); }),
+      spi2({2, 0xBF805A00, irq::SPI2E, irq::SPI2TX, irq::SPI2RX, 'G', 6, 7, 8}, bus, ports, sched, intc,
+           [this] { return pbdiv(); }),
       cfg_(cfg),
       sysclk_(systemClockFromConfig(cfg.config, cfg.crystalHz)) {
+    // The SD slot's pull-up on SDI2: with no card, or a card released, the line reads 1.
+    nets.get("RG7").setPull(Pull::Up);
     system.onSoftwareReset = [this] { softwareReset(); };
     system.onClockChange = [this] {
         for (Model* m : models()) m->clockChanged();
@@ -22,7 +26,7 @@ Board::Board(const BoardConfig& cfg)
 }
 
 std::vector<Model*> Board::models() {
-    std::vector<Model*> all{&intc, &cp0, &system, &ports, &uart1, &uart2, &timer2, &i2c1};
+    std::vector<Model*> all{&intc, &cp0, &system, &ports, &uart1, &uart2, &timer2, &i2c1, &spi2};
     for (auto& m : extra_) all.push_back(m.get());
     return all;
 }

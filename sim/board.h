@@ -14,6 +14,7 @@
 #include "sim/ports.h"
 #include "sim/scheduler.h"
 #include "sim/sfr_bus.h"
+#include "sim/spi.h"
 #include "sim/system.h"
 #include "sim/timer.h"
 #include "sim/uart.h"
@@ -82,6 +83,7 @@ public:
     Uart uart1, uart2;
     TypeBTimer timer2;
     I2cMaster i2c1;  // SDA1 = RD9, SCL1 = RD10, with the board's pull-ups
+    Spi spi2;  // SCK2 = RG6, SDI2 = RG7, SDO2 = RG8
 
 private:
     BoardConfig cfg_;
