@@ -23,3 +23,7 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/apps/carddemo/main.cpp)
     target_include_directories(app_carddemo_earlier PUBLIC ${CMAKE_SOURCE_DIR})
     target_compile_definitions(app_carddemo_earlier PRIVATE CARDDEMO_EARLIER_REVISION=1)
 endif()
+
+# The current measurement: a relocatable module beside the adc driver, soft-float.
+add_library(irmsmeter OBJECT measure/irmsmeter/irmsmeter.cpp)
+target_include_directories(irmsmeter PUBLIC ${CMAKE_SOURCE_DIR})

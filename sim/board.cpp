@@ -15,6 +15,7 @@ Board::Board(const BoardConfig& cfg)
            [this] { return pbdiv(); }),
       spi2({2, 0xBF805A00, irq::SPI2E, irq::SPI2TX, irq::SPI2RX, 'G', 6, 7, 8}, bus, ports, sched, intc,
            [this] { return pbdiv(); }),
+      adc1(bus, sched, intc, ports, [this] { return pbdiv(); }, [this] { return sysclk_; }),
       cfg_(cfg),
       sysclk_(systemClockFromConfig(cfg.config, cfg.crystalHz)) {
     // The SD slot's pull-up on SDI2: with no card, or a card released, the line reads 1.
@@ -26,7 +27,7 @@ Board::Board(const BoardConfig& cfg)
 }
 
 std::vector<Model*> Board::models() {
-    std::vector<Model*> all{&intc, &cp0, &system, &ports, &uart1, &uart2, &timer2, &i2c1, &spi2};
+    std::vector<Model*> all{&intc, &cp0, &system, &ports, &uart1, &uart2, &timer2, &i2c1, &spi2, &adc1};
     for (auto& m : extra_) all.push_back(m.get());
     return all;
 }

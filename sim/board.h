@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/adc.h"
 #include "sim/cp0.h"
 #include "sim/i2c_master.h"
 #include "sim/intc.h"
@@ -84,6 +85,7 @@ public:
     TypeBTimer timer2;
     I2cMaster i2c1;  // SDA1 = RD9, SCL1 = RD10, with the board's pull-ups
     Spi spi2;  // SCK2 = RG6, SDI2 = RG7, SDO2 = RG8
+    Adc1 adc1;
 
 private:
     BoardConfig cfg_;
