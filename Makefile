@@ -1,8 +1,8 @@
 # Quick start: `make demo` runs the clock demo on the virtual board; `make test` builds the
-# host and target presets and runs every test.
-.PHONY: all deps host target-check test demo check-long clean
+# host, target-check and target presets and runs every test.
+.PHONY: all deps host target-check target test demo check-long clean
 
-all: host target-check
+all: host target-check target
 
 deps:
 	@scripts/install-deps.sh
@@ -15,7 +15,11 @@ target-check: deps
 	cmake --preset target-check >/dev/null
 	cmake --build --preset target-check
 
-test: host target-check
+target: deps
+	cmake --preset target >/dev/null
+	cmake --build --preset target
+
+test: host target-check target
 	ctest --preset host
 
 demo: host

@@ -36,6 +36,12 @@ add_test_suite(board platform_host)
 add_test_suite(clockdemo drivers_clockdemo)
 add_test_suite(carddemo drivers_carddemo)
 
+# The deliverables built by the target preset, inspected with the cross binutils.
+add_test_suite(images)
+if(TARGET test_images_images)
+    target_compile_definitions(test_images_images PRIVATE IMAGES_DIR="${CMAKE_SOURCE_DIR}/build/target/images")
+endif()
+
 # On the chip the platform layer costs nothing: checked on the cross-compiled probe.
 set(TARGET_CHECK_DIR ${CMAKE_SOURCE_DIR}/build/target-check)
 add_test(NAME target.sfr_access_is_one_instruction

@@ -14,5 +14,11 @@ set(M4K_FLAGS "${M4K_FLAGS} -idirafter ${CMAKE_CURRENT_LIST_DIR}/target-include"
 set(CMAKE_C_FLAGS_INIT "${M4K_FLAGS}")
 set(CMAKE_CXX_FLAGS_INIT "${M4K_FLAGS} -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-use-cxa-atexit")
 set(CMAKE_ASM_FLAGS_INIT "${M4K_FLAGS}")
-set(CMAKE_C_FLAGS_RELEASE_INIT "-O2")
-set(CMAKE_CXX_FLAGS_RELEASE_INIT "-O2")
+# -O2 as the firmware is meant to be built (CMake's default Release flags would add -O3).
+set(CMAKE_C_FLAGS_RELEASE "-O2" CACHE STRING "Release flags for the target")
+set(CMAKE_CXX_FLAGS_RELEASE "-O2" CACHE STRING "Release flags for the target")
+set(CMAKE_ASM_FLAGS_RELEASE "" CACHE STRING "Release flags for the target")
+# The images are built for size (the target preset): flash is the scarce resource.
+set(CMAKE_C_FLAGS_MINSIZEREL "-Os" CACHE STRING "Size flags for the target")
+set(CMAKE_CXX_FLAGS_MINSIZEREL "-Os" CACHE STRING "Size flags for the target")
+set(CMAKE_ASM_FLAGS_MINSIZEREL "" CACHE STRING "Size flags for the target")

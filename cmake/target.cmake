@@ -6,6 +6,13 @@ endif()
 add_driver_profile(drivers_clockdemo CLOCKDEMO)
 add_driver_profile(drivers_carddemo CARDDEMO)
 
+# The run-time's library routines (C library subset, formatter, soft-float), built for
+# size: flash is scarce. The loop patterns stay loops: GCC would otherwise compile memset's
+# loop into a call to memset.
+add_library(runtime_lib OBJECT runtime/libc.cpp runtime/format.cpp runtime/softfloat.cpp)
+target_include_directories(runtime_lib PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(runtime_lib PRIVATE -Os -fno-tree-loop-distribute-patterns)
+
 # Probes for the disassembly check: what a register access costs on the chip.
 add_library(sfr_probe OBJECT tests/target/sfr_probe.cpp)
 target_include_directories(sfr_probe PUBLIC ${CMAKE_SOURCE_DIR})
@@ -27,3 +34,9 @@ endif()
 # The current measurement: a relocatable module beside the adc driver, soft-float.
 add_library(irmsmeter OBJECT measure/irmsmeter/irmsmeter.cpp)
 target_include_directories(irmsmeter PUBLIC ${CMAKE_SOURCE_DIR})
+
+# The target preset links the images and modules (target-check only compiles).
+option(FIRMWARE_IMAGES "Link the firmware images and relocatable modules" OFF)
+if(FIRMWARE_IMAGES)
+    include(cmake/images.cmake)
+endif()

@@ -22,11 +22,11 @@ constexpr uint32_t kTimeoutTicks = 400000;
 
 void local_reportTimeout() { writeString(UART1, "Error: I2C bus timeout\r\n"); }
 
-// Polls until `ready` holds; after 10 ms reports the time-out and gives up.
-template <class Ready>
-bool local_waitFor(Ready ready) {
+// Polls until `ready` holds; after 10 ms reports the time-out and gives up. One copy for
+// every wait of the module, with the condition passed in: flash is scarce.
+bool local_waitFor(BOOL (*ready)(I2C_MODULE), I2C_MODULE id) {
     const uint32_t start = getCP0Count();
-    while (!ready()) {
+    while (!ready(id)) {
         if (getCP0Count() - start >= kTimeoutTicks) {
             local_reportTimeout();
             return false;
@@ -34,6 +34,10 @@ bool local_waitFor(Ready ready) {
     }
     return true;
 }
+
+// I2C_START and I2C_STOP show only once their sequence is over on the bus.
+BOOL local_startSeen(I2C_MODULE id) { return (I2CGetStatus(id) & I2C_START) ? TRUE : FALSE; }
+BOOL local_stopSeen(I2C_MODULE id) { return (I2CGetStatus(id) & I2C_STOP) ? TRUE : FALSE; }
 
 enum local_StartResult { local_StartDone, local_StartRefused, local_StartTimedOut };
 
@@ -58,8 +62,7 @@ local_StartResult local_I2C_Start(I2C_MODULE id, BOOL restart) {
             return local_StartRefused;
         }
     }
-    // I2C_START shows only once the sequence is over on the bus.
-    if (!local_waitFor([id] { return (I2CGetStatus(id) & I2C_START) != 0; })) return local_StartTimedOut;
+    if (!local_waitFor(local_startSeen, id)) return local_StartTimedOut;
     return local_StartDone;
 }
 
@@ -98,18 +101,18 @@ extern "C" BOOL startTransferI2C(I2C_MODULE id, BOOL restart) {
 
 extern "C" void stopTransferI2C(I2C_MODULE id) {
     I2CStop(id);
-    (void)local_waitFor([id] { return (I2CGetStatus(id) & I2C_STOP) != 0; });
+    (void)local_waitFor(local_stopSeen, id);
 }
 
 extern "C" BOOL transmitOneByteI2C(I2C_MODULE id, UINT8 data) {
-    if (!local_waitFor([id] { return I2CTransmitterIsReady(id) == TRUE; })) return FALSE;
+    if (!local_waitFor(I2CTransmitterIsReady, id)) return FALSE;
     if (I2CSendByte(id, data) == I2C_MASTER_BUS_COLLISION) {
         writeString(UART1, "Error: I2C Master Bus Collision\n");
         I2CClearStatus(id, I2C_ARBITRATION_LOSS | I2C_TRANSMITTER_OVERFLOW);
         return FALSE;
     }
     // Eight bits and the acknowledge clock: the acknowledge is valid from here on.
-    if (!local_waitFor([id] { return I2CTransmissionHasCompleted(id) == TRUE; })) return FALSE;
+    if (!local_waitFor(I2CTransmissionHasCompleted, id)) return FALSE;
     return TRUE;
 }
 
@@ -133,10 +136,10 @@ extern "C" BOOL readDataByteI2C(I2C_MODULE id, UINT8* i2cByte, BOOL ack) {
         I2CClearStatus(id, I2C_RECEIVER_OVERFLOW);
         return FALSE;
     }
-    if (!local_waitFor([id] { return I2CReceivedDataIsAvailable(id) == TRUE; })) return FALSE;
+    if (!local_waitFor(I2CReceivedDataIsAvailable, id)) return FALSE;
     // The acknowledge sequence starts before the byte is taken from the receive register.
     I2CAcknowledgeByte(id, ack);
     *i2cByte = I2CGetByte(id);
-    if (!local_waitFor([id] { return I2CAcknowledgeHasCompleted(id) == TRUE; })) return FALSE;
+    if (!local_waitFor(I2CAcknowledgeHasCompleted, id)) return FALSE;
     return TRUE;
 }

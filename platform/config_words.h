@@ -10,10 +10,11 @@
 #include "platform/sfr.h"
 
 #if defined(PLATFORM_TARGET)
-#define PIC32_CONFIG_WORDS(devcfg2, devcfg1, devcfg0)                                                   \
-    extern "C" const uint32_t __pic32_devcfg2 __attribute__((section(".config_BFC02FF4"), used)) = devcfg2; \
-    extern "C" const uint32_t __pic32_devcfg1 __attribute__((section(".config_BFC02FF8"), used)) = devcfg1; \
-    extern "C" const uint32_t __pic32_devcfg0 __attribute__((section(".config_BFC02FFC"), used)) = devcfg0;
+// Local to the module: the linker places them by section, nothing refers to them by name.
+#define PIC32_CONFIG_WORDS(devcfg2, devcfg1, devcfg0)                                                 \
+    [[gnu::section(".config_BFC02FF4"), gnu::used]] static const uint32_t pic32_devcfg2 = devcfg2; \
+    [[gnu::section(".config_BFC02FF8"), gnu::used]] static const uint32_t pic32_devcfg1 = devcfg1; \
+    [[gnu::section(".config_BFC02FFC"), gnu::used]] static const uint32_t pic32_devcfg0 = devcfg0;
 #else
 #define PIC32_CONFIG_WORDS(devcfg2, devcfg1, devcfg0) \
     extern "C" const uint32_t firmware_config_words[3] = {devcfg2, devcfg1, devcfg0};

@@ -18,12 +18,16 @@ struct VectorBinding {
 }  // namespace platform
 
 #if defined(PLATFORM_TARGET)
-// The run-time's vector table takes the handler from the `.vector_N` section; the
-// interrupt attribute gives it the entry and exit sequence of an exception handler.
-#define PLATFORM_ISR(vector, level, name)                                                        \
-    extern "C" void name(void) __attribute__((interrupt("eic"), used));                           \
-    extern "C" const ::platform::VectorBinding platform_vector_##vector                           \
-        __attribute__((section(".vector_binding." #vector), used)) = {name, level};               \
+// GCC's MIPS interrupt attribute gives the handler the entry and exit of an exception
+// handler: save EPC and Status, clear EXL and ERL and raise the priority field to the
+// level of the request being served (Cause.RIPL: the priority the driver programmed, which
+// must be `level`), so that only higher levels nest; save exactly the registers the body
+// uses; on exit restore them, disable interrupts, restore EPC and Status, eret.
+// The run-time's vector N jumps to __vector_target_N, which this defines.
+#define PLATFORM_ISR(vector, level, name)                                          \
+    extern "C" void name(void) __attribute__((interrupt("eic"), used));              \
+    __asm__(".globl __vector_target_" #vector "\n"                                   \
+            ".set __vector_target_" #vector ", " #name "\n");                        \
     extern "C" void name(void)
 #else
 #define PLATFORM_ISR(vector, level, name)                                                        \

@@ -51,6 +51,13 @@ const VectorBinding* const kVectors[64] = {
 }
 
 int g_depth = 0;
+unsigned g_levelMismatches = 0;
+
+void noteLevelMismatch(unsigned vector, unsigned bound, unsigned programmed) {
+    if (g_levelMismatches++ == 0)
+        std::fprintf(stderr, "warning: vector %u: handler bound at level %u, priority programmed %u\n", vector,
+                     bound, programmed);
+}
 
 // Takes the highest pending request if the core would: the hardware sets EXL and
 // RIPL; the handler's wrapper saves EPC and Status, clears EXL, raises IPL to its
@@ -67,8 +74,11 @@ void takeInterrupts() {
         b.cp0.setStatus(saved | 0x2u);                                         // EXL
         b.sched.advance(g_cost.interrupt / 2);
         if (!binding) resetDevice();  // _DefaultInterrupt or the general exception
+        // The entry code raises the priority to the level of the request it serves; the
+        // level a handler is bound at must be the one its driver programs.
+        if (binding->level != req->priority) noteLevelMismatch(req->vector, binding->level, req->priority);
         uint32_t s = saved & ~0xFFFEu;
-        b.cp0.setStatus(s | (binding->level << 10));
+        b.cp0.setStatus(s | (req->priority << 10));
         ++g_depth;
         try {
             binding->handler();
@@ -107,6 +117,7 @@ sim::Board& board() {
     return *g_board;
 }
 AccessCost& cost() { return g_cost; }
+unsigned levelMismatches() { return g_levelMismatches; }
 
 void idle(sim::Cycles cycles) {
     sim::Cycles end = board().now() + cycles;

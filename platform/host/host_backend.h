@@ -19,6 +19,9 @@ struct AccessCost {
 void attach(sim::Board* board);
 sim::Board& board();
 AccessCost& cost();
+// Interrupts served whose programmed priority differed from the level the handler was
+// bound at (the chip's entry code would run the handler at the programmed one).
+unsigned levelMismatches();
 
 // What the run-time's start-up does to the core before it calls main: Count = 0,
 // Compare = all ones, EBase 0x9FC01000, 32-byte vector spacing, Cause.IV, interrupts

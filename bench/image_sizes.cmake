@@ -1,0 +1,2 @@
+# Size report of the deliverables in build/target/images (run: build/host/bin/image_sizes).
+add_executable(image_sizes ${CMAKE_SOURCE_DIR}/bench/image_sizes.cpp)

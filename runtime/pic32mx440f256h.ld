@@ -1,0 +1,8 @@
+/* PIC32MX440F256H: 256 KiB program flash, 32 KiB RAM. */
+MEMORY
+{
+    kseg0_program_mem (rx) : ORIGIN = 0x9D000000, LENGTH = 0x40000
+    physical_program_mem   : ORIGIN = 0x1D000000, LENGTH = 0x40000
+    kseg1_data_mem (w!x)   : ORIGIN = 0xA0000000, LENGTH = 0x8000
+}
+INCLUDE pic32mx_sections.ld
