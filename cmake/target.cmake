@@ -35,6 +35,11 @@ endif()
 add_library(irmsmeter OBJECT measure/irmsmeter/irmsmeter.cpp)
 target_include_directories(irmsmeter PUBLIC ${CMAKE_SOURCE_DIR})
 
+# The bit-banged clock driver: a relocatable module for the PIC32MX795F512L board, linked
+# in place of the rtc module.
+add_library(bitclock OBJECT variants/bitclock/bitclock.cpp)
+target_include_directories(bitclock PUBLIC ${CMAKE_SOURCE_DIR})
+
 # The target preset links the images and modules (target-check only compiles).
 option(FIRMWARE_IMAGES "Link the firmware images and relocatable modules" OFF)
 if(FIRMWARE_IMAGES)

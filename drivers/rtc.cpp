@@ -1,40 +1,20 @@
 #include "drivers/rtc.h"
 
 #include "drivers/i2c.h"
+#include "drivers/rtc_registers.h"
 
 namespace {
-constexpr UINT8 kChipAddress = 0x51;
-constexpr UINT8 kFirstTimeRegister = 2;  // seconds; minutes .. years follow
-constexpr unsigned kDataSize = 8;        // the register pointer and seven time registers
-
-inline unsigned char local_tensUnits(unsigned char v, unsigned char tensMask) {
-    return (unsigned char)(((v & tensMask) >> 4) * 10 + (v & 0x0F));
-}
+using rtc_registers::kChipAddress;
+using rtc_registers::kFirstTimeRegister;
+constexpr unsigned kDataSize = 8;  // the register pointer and seven time registers
 }  // namespace
 
 extern "C" unsigned char char_to_bcd(unsigned char a) { return (unsigned char)(((a / 10) << 4) | (a % 10)); }
 
 extern "C" BOOL setTimeDate(unsigned int sec, unsigned int mint, unsigned int hr, unsigned int day, unsigned int wd,
                             unsigned int month, unsigned int year) {
-    if (sec >= 60) sec = 0;
-    if (mint >= 60) mint = 0;
-    if (hr >= 24) hr = 0;
-    if (wd >= 7) wd = 0;
-    if (month < 1 || month > 12) month = 1;
-    if (year >= 100) year = 0;
-    // A day the chip cannot hold would reach it as an invalid BCD byte.
-    if (day < 1 || day > 31) day = 1;
-
-    UINT8 i2cData[kDataSize] = {
-        kFirstTimeRegister,
-        char_to_bcd((unsigned char)sec),
-        char_to_bcd((unsigned char)mint),
-        char_to_bcd((unsigned char)hr),
-        char_to_bcd((unsigned char)day),
-        char_to_bcd((unsigned char)wd),
-        char_to_bcd((unsigned char)month),
-        char_to_bcd((unsigned char)year),
-    };
+    UINT8 i2cData[kDataSize] = {kFirstTimeRegister};
+    rtc_registers::encode(sec, mint, hr, day, wd, month, year, &i2cData[1]);
     const unsigned dataSz = kDataSize;
 
     BOOL success = startTransmitSlaveAddressWRI2C(I2C1, kChipAddress, FALSE);
@@ -58,12 +38,6 @@ extern "C" BOOL getTimeDate(unsigned char* sec, unsigned char* mint, unsigned ch
     for (unsigned i = 0; i < 7 && success; ++i) success = readDataByteI2C(I2C1, fields[i], i < 6 ? TRUE : FALSE);
     stopTransferI2C(I2C1);
 
-    *sec = local_tensUnits(*sec, 0x70);
-    *mint = local_tensUnits(*mint, 0x70);
-    *hr = local_tensUnits(*hr, 0x30);
-    *day = local_tensUnits(*day, 0x30);
-    *wd = (unsigned char)(*wd & 0x07);
-    *month = local_tensUnits(*month, 0x10);
-    *year = local_tensUnits(*year, 0xF0);
+    rtc_registers::decode(sec, mint, hr, day, wd, month, year);
     return success;
 }
