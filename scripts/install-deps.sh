@@ -7,6 +7,9 @@ command -v g++ >/dev/null 2>&1 || missing="$missing g++"
 command -v make >/dev/null 2>&1 || missing="$missing make"
 command -v mipsel-linux-gnu-g++ >/dev/null 2>&1 || missing="$missing g++-mipsel-linux-gnu"
 [ -f /usr/include/gtest/gtest.h ] || missing="$missing libgtest-dev"
+# Unicorn 2: the reference core for the simulator's differential tests and benchmark.
+[ -f /usr/include/unicorn/unicorn.h ] || missing="$missing libunicorn-dev"
+command -v pkg-config >/dev/null 2>&1 || missing="$missing pkg-config"
 [ -z "$missing" ] && exit 0
 echo "installing:$missing"
 SUDO=""

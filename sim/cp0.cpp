@@ -67,9 +67,15 @@ void Cp0::write(unsigned reg, unsigned sel, uint32_t v) {
             case cp0reg::Status: status_ = v & 0x1A78FF17u; return;
             case cp0reg::Cause: cause_ = (cause_ & ~0x08C00300u) | (v & 0x08C00300u); return;  // DC, IV, IP1..0
         }
+    if ((reg == cp0reg::BadVAddr && sel == 0) || (reg == 15 && sel == 0) || (reg == 16 && sel >= 1) ||
+        (reg == 12 && sel == 2))
+        return;  // read-only: BadVAddr, PRId, Config1..3, SRSCtl (no shadow register sets)
+    if (reg == 12 && sel == 1) v = (other_[key(12, 1)] & ~0x3E0u) | (v & 0x3E0u);  // IntCtl: VS only
     if (reg == 15 && sel == 1) v = 0x80000000u | (v & 0x3FFFF000u);  // EBase: bits 29:12 writable
     if (reg == 16 && sel == 0) v = (other_[key(16, 0)] & ~7u) | (v & 7u);  // Config: K0 only
     other_[key(reg, sel)] = v;
 }
+
+void Cp0::hwWrite(unsigned reg, unsigned sel, uint32_t v) { other_[key(reg, sel)] = v; }
 
 }  // namespace sim

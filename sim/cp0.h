@@ -12,7 +12,7 @@ namespace sim {
 class Intc;
 
 namespace cp0reg {
-constexpr unsigned Count = 9, Compare = 11, Status = 12, Cause = 13, EPC = 14, PRId = 15, Config = 16,
+constexpr unsigned BadVAddr = 8, Count = 9, Compare = 11, Status = 12, Cause = 13, EPC = 14, PRId = 15, Config = 16,
                    Debug = 23, DEPC = 24, ErrorEPC = 30;
 }  // namespace cp0reg
 
@@ -29,6 +29,11 @@ public:
     void write(unsigned reg, unsigned sel, uint32_t value);
 
     uint32_t count() const;
+    // Count at time `t` (the core runs ahead of the scheduler between its events).
+    uint32_t countAt(Cycles t) const { return countOffset_ + uint32_t(t / 2); }
+    // Hardware update of a register the core sets itself (EPC, ErrorEPC, BadVAddr, DEPC,
+    // Debug), past the software write masks.
+    void hwWrite(unsigned reg, unsigned sel, uint32_t value);
     uint32_t status() const { return status_; }
     void setStatus(uint32_t v) { status_ = v; }
     uint32_t cause() const { return cause_; }
