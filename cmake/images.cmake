@@ -48,3 +48,27 @@ add_firmware_module(irmsmeter irmsmeter)
 if(TARGET bitclock)
     add_firmware_module(bitclock bitclock)
 endif()
+
+# Small test images for the simulator's system tests (build/target/test-images): the
+# irmsmeter module on the chip's soft-float, and two images that must reset the device.
+set(TEST_IMAGES_DIR ${CMAKE_BINARY_DIR}/test-images)
+file(MAKE_DIRECTORY ${TEST_IMAGES_DIR})
+function(add_test_image name source)
+    add_library(${name}_main OBJECT ${CMAKE_SOURCE_DIR}/tests/images/firmware/${source})
+    target_include_directories(${name}_main PRIVATE ${CMAKE_SOURCE_DIR})
+    target_compile_definitions(${name}_main PRIVATE FIRMWARE_PROFILE_CLOCKDEMO=1)
+    add_executable(${name} $<TARGET_OBJECTS:runtime_startup> $<TARGET_OBJECTS:${name}_main>
+                           $<FILTER:$<TARGET_OBJECTS:drivers_clockdemo>,EXCLUDE,/sdmmc\\.cpp> ${ARGN})
+    target_link_libraries(${name} PRIVATE runtime_c)
+    set_target_properties(${name} PROPERTIES SUFFIX ".elf" RUNTIME_OUTPUT_DIRECTORY ${TEST_IMAGES_DIR}
+                                             LINKER_LANGUAGE CXX)
+    target_link_options(${name} PRIVATE -static -no-pie -nostdlib -nostartfiles -Wl,--build-id=none
+                        -Wl,--no-undefined -Wl,-z,noexecstack -L${CMAKE_SOURCE_DIR}/runtime
+                        -T${CMAKE_SOURCE_DIR}/runtime/pic32mx440f256h.ld)
+endfunction()
+# The irmsmeter test image links the delivered relocatable module itself.
+add_test_image(irms_test irms_main.cpp ${IMAGES_DIR}/irmsmeter.o)
+set_source_files_properties(${IMAGES_DIR}/irmsmeter.o PROPERTIES EXTERNAL_OBJECT TRUE GENERATED TRUE)
+add_dependencies(irms_test module_irmsmeter)
+add_test_image(no_handler_test no_handler_main.cpp)
+add_test_image(invalid_instruction_test invalid_instruction_main.cpp)
