@@ -65,6 +65,8 @@ function(add_test_image name source)
     target_link_options(${name} PRIVATE -static -no-pie -nostdlib -nostartfiles -Wl,--build-id=none
                         -Wl,--no-undefined -Wl,-z,noexecstack -L${CMAKE_SOURCE_DIR}/runtime
                         -T${CMAKE_SOURCE_DIR}/runtime/pic32mx440f256h.ld)
+    set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS
+                 ${CMAKE_SOURCE_DIR}/runtime/pic32mx440f256h.ld ${CMAKE_SOURCE_DIR}/runtime/pic32mx_sections.ld)
 endfunction()
 # The irmsmeter test image links the delivered relocatable module itself.
 add_test_image(irms_test irms_main.cpp ${IMAGES_DIR}/irmsmeter.o)

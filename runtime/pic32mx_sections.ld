@@ -93,17 +93,19 @@ SECTIONS
     .config_BFC02FF8 0xBFC02FF8 : AT(0x1FC02FF8) { KEEP(*(.config_BFC02FF8)) }
     .config_BFC02FFC 0xBFC02FFC : AT(0x1FC02FFC) { KEEP(*(.config_BFC02FFC)) }
 
-    .text :
+    /* ALIGN_WITH_INPUT aligns the load address as the run address: each section is
+       programmed exactly where the core reads it (run address minus the KSEG0 base). */
+    .text : ALIGN_WITH_INPUT
     {
         *(.text .text.*)
     } > kseg0_program_mem AT> physical_program_mem
-    .rodata :
+    .rodata : ALIGN_WITH_INPUT
     {
         *(.rodata .rodata.*)
         . = ALIGN(4);
     } > kseg0_program_mem AT> physical_program_mem
     /* {destination, bytes, source} records walked by the start-up, ended by 0. */
-    .dinit :
+    .dinit : ALIGN_WITH_INPUT
     {
         _dinit_table = .;
         LONG(_data_begin) LONG(_data_end - _data_begin) LONG(LOADADDR(.data) | 0x80000000)
