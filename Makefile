@@ -1,5 +1,5 @@
-# Quick start: `make demo` runs the clock demo on the virtual board; `make test` builds the
-# host, target-check and target presets and runs every test.
+# Quick start: `make demo` boots the clock demo's firmware image on the virtual board;
+# `make test` builds the host, target-check and target presets and runs every test.
 .PHONY: all deps host target-check target test demo check-long clean
 
 all: host target-check target
@@ -22,8 +22,8 @@ target: deps
 test: host target-check target
 	ctest --preset host
 
-demo: host
-	build/host/bin/clockdemo
+demo: host target
+	build/host/bin/pic32sim build/target/images/clockdemo.elf
 
 # Long checks run on demand (exhaustive and billion-operand arithmetic checks).
 check-long: host

@@ -1,6 +1,6 @@
 # The M4K core simulator side by side with Unicorn (Debian's libunicorn-dev): the speed
-# benchmark, the differential test's link, and the cross tools that the core tests
-# assemble their snippets with.
+# benchmark (which also boots the target build's clockdemo.elf), the differential test's
+# link, and the cross tools that the core tests assemble their snippets with.
 find_package(PkgConfig QUIET)
 if(PKG_CONFIG_FOUND)
     pkg_check_modules(UNICORN QUIET IMPORTED_TARGET unicorn)
@@ -12,8 +12,9 @@ endif()
 add_executable(core_bench ${CMAKE_SOURCE_DIR}/bench/core_bench.cpp)
 target_include_directories(core_bench PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(core_bench PRIVATE sim)
+target_compile_definitions(core_bench PRIVATE IMAGES_DIR="${CMAKE_SOURCE_DIR}/build/target/images")
 
-foreach(target core_bench test_board_mips_unicorn)
+foreach(target core_bench test_board_mips_unicorn test_board_mips_leaf_functions)
     if(TARGET ${target} AND UNICORN_FOUND)
         target_compile_definitions(${target} PRIVATE HAVE_UNICORN=1)
         target_link_libraries(${target} PRIVATE PkgConfig::UNICORN)
@@ -31,3 +32,11 @@ foreach(target test_board_mips_core test_board_image_loader)
                                                      MIPSEL_NM="${MIPSEL_NM}" MIPSEL_OBJCOPY="${MIPSEL_OBJCOPY}")
     endif()
 endforeach()
+
+# The firmware's call-free functions in the core and in Unicorn, taken from the images that
+# the target preset builds.
+if(TARGET test_board_mips_leaf_functions)
+    target_compile_definitions(test_board_mips_leaf_functions PRIVATE
+                               LEAF_IMAGES_DIR="${CMAKE_SOURCE_DIR}/build/target/images"
+                               LEAF_TEST_IMAGES_DIR="${CMAKE_SOURCE_DIR}/build/target/test-images")
+endif()

@@ -5,8 +5,6 @@
 // Built twice: `carddemo` runs the earlier revision (the carddemo image's), `carddemo-main`
 // the current one (the relocatable main module's).
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "platform/host/host_backend.h"
@@ -14,6 +12,7 @@
 #include "sim/sd_card.h"
 #include "sim/spi.h"
 #include "sim/terminal.h"
+#include "tools/board_options.h"
 
 #if defined(CARDDEMO_EARLIER_REVISION)
 extern "C" int carddemo_earlier_main(int argc, char** argv);
@@ -37,25 +36,14 @@ void usage(FILE* out) {
     std::fprintf(out,
                  "usage: " CARDDEMO_NAME " [options]\n"
                  "Runs " CARDDEMO_WHAT " on the virtual PIC32MX440F256H board\n"
-                 "from reset; the console (UART1, 57600 baud) is printed on stdout.\n"
+                 "from reset, with an SD card in the slot (ready unless --card says otherwise);\n"
+                 "the console (UART1, 57600 baud) is printed on stdout.\n"
                  "\n"
                  "  --seconds N        simulated seconds to run (default 5)\n"
-                 "  --card KIND        the SD card in the slot (default ready):\n"
-                 "                       ready        takes CMD1 and becomes ready (see --ready-after)\n"
-                 "                       never-ready  takes CMD1 but stays idle for ever\n"
-                 "                       sdhc         SDHC card that rejects CMD1 (0x05)\n"
-                 "                       sdhc-idle    SDHC card that takes CMD1 and stays idle\n"
-                 "                       absent       empty slot, MISO stays high\n"
-                 "                       bad-idle     answers CMD0 with 0x00 instead of 0x01\n"
-                 "  --ready-after K    CMD1 attempts answered 0x01 before the card is ready (default 2)\n"
+                 "%s"
                  "  --trace-spi        the SPI bus trace (select line, bytes, commands, R1) on stderr\n"
-                 "  --help             this text\n");
-}
-
-bool parseCount(const char* s, unsigned long& out) {
-    char* end = nullptr;
-    out = std::strtoul(s, &end, 10);
-    return s[0] >= '0' && s[0] <= '9' && *end == '\0';
+                 "  --help             this text\n",
+                 tools::kCardHelp);
 }
 
 }  // namespace
@@ -63,72 +51,35 @@ bool parseCount(const char* s, unsigned long& out) {
 int main(int argc, char** argv) {
     double seconds = 5;
     sim::SdCard::Options card;
-    card.busyAttempts = 2;
+    card.busyAttempts = tools::kDefaultReadyAfter;
     bool traceSpi = false;
 
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&](const char* name) -> const char* {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, CARDDEMO_NAME ": %s needs a value\n", name);
-                std::exit(2);
-            }
-            return argv[++i];
-        };
-        if (a == "--help" || a == "-h") {
+    tools::ArgReader args(CARDDEMO_NAME, argc, argv, usage);
+    while (args.next()) {
+        if (args.isHelp()) {
             usage(stdout);
             return 0;
-        } else if (a == "--seconds") {
-            const char* v = value("--seconds");
-            char* end = nullptr;
-            seconds = std::strtod(v, &end);
-            if (*end != '\0' || !(seconds >= 0)) {
-                std::fprintf(stderr, CARDDEMO_NAME ": --seconds wants a number of seconds, not '%s'\n", v);
-                return 2;
-            }
-        } else if (a == "--card") {
-            const char* v = value("--card");
-            if (!sim::SdCard::parseKind(v, card.kind)) {
-                std::fprintf(stderr, CARDDEMO_NAME ": unknown card '%s'\n", v);
-                usage(stderr);
-                return 2;
-            }
-        } else if (a == "--ready-after") {
-            const char* v = value("--ready-after");
-            unsigned long k = 0;
-            if (!parseCount(v, k) || k > 1000000) {
-                std::fprintf(stderr, CARDDEMO_NAME ": --ready-after wants a count, not '%s'\n", v);
-                return 2;
-            }
-            card.busyAttempts = unsigned(k);
-        } else if (a == "--trace-spi") {
+        } else if (args.is("--seconds")) {
+            seconds = args.seconds();
+        } else if (args.is("--card")) {
+            card.kind = args.cardKind();
+        } else if (args.is("--ready-after")) {
+            card.busyAttempts = args.count(1000000);
+        } else if (args.is("--trace-spi")) {
             traceSpi = true;
         } else {
-            std::fprintf(stderr, CARDDEMO_NAME ": unknown option '%s'\n", argv[i]);
-            usage(stderr);
-            return 2;
+            args.unknown();
         }
     }
 
     sim::BoardConfig cfg;
-    cfg.config.devcfg2 = CARDDEMO_CONFIG_WORDS[0];
-    cfg.config.devcfg1 = CARDDEMO_CONFIG_WORDS[1];
-    cfg.config.devcfg0 = CARDDEMO_CONFIG_WORDS[2];
+    cfg.config = tools::configWords(CARDDEMO_CONFIG_WORDS);
     sim::Board board(cfg);
     board.add<sim::SdCard>(board.nets, card);
     sim::Terminal terminal(board.sched, board.uart1.txNet(), board.uart1.rxNet(), board.sysclkHz());
-    terminal.onByte = [](uint8_t b) {
-        std::fputc(b, stdout);
-        std::fflush(stdout);
-    };
+    tools::consoleToStdout(terminal);
     sim::SpiAnalyser analyser(board.nets, board.sched, board.sysclkHz());
-    if (traceSpi) {
-        std::fputs(analyser.text().c_str(), stderr);  // the select line's level at power-up
-        analyser.onLine = [](const std::string& line) {
-            std::fputs(line.c_str(), stderr);
-            std::fputc('\n', stderr);
-        };
-    }
+    if (traceSpi) tools::traceToStderr(analyser);
 
     platform::host::attach(&board);
     unsigned resets = platform::host::run([] { CARDDEMO_ENTRY(0, nullptr); }, board.cycles(seconds));

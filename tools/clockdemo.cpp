@@ -3,7 +3,6 @@
 // the console. Console output goes to stdout as the board sends it; the I2C trace, if
 // asked, to stderr.
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "platform/host/host_backend.h"
@@ -11,14 +10,12 @@
 #include "sim/i2c_bus.h"
 #include "sim/rtc_chip.h"
 #include "sim/terminal.h"
+#include "tools/board_options.h"
 
 extern "C" int clockdemo_main(int argc, char** argv);
 extern "C" const uint32_t firmware_config_words[3];
 
 namespace {
-
-// Typed input starts once the console is up and the first line is out.
-constexpr double kInputAtSeconds = 0.5;
 
 void usage(FILE* out) {
     std::fprintf(out,
@@ -32,7 +29,7 @@ void usage(FILE* out) {
                  "  --input TEXT    typed on the console at 57600 baud, %.1f s after reset\n"
                  "  --trace-i2c     the I2C bus trace (START, bytes, ACK/NACK, STOP) on stderr\n"
                  "  --help          this text\n",
-                 kInputAtSeconds);
+                 tools::kInputAtSeconds);
 }
 
 }  // namespace
@@ -42,57 +39,33 @@ int main(int argc, char** argv) {
     bool rtc = true, traceI2c = false;
     std::string input;
 
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&](const char* name) -> const char* {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "clockdemo: %s needs a value\n", name);
-                std::exit(2);
-            }
-            return argv[++i];
-        };
-        if (a == "--help" || a == "-h") {
+    tools::ArgReader args("clockdemo", argc, argv, usage);
+    while (args.next()) {
+        if (args.isHelp()) {
             usage(stdout);
             return 0;
-        } else if (a == "--seconds") {
-            const char* v = value("--seconds");
-            char* end = nullptr;
-            seconds = std::strtod(v, &end);
-            if (*end != '\0' || end == v || !(seconds >= 0)) {
-                std::fprintf(stderr, "clockdemo: --seconds wants a number of seconds, not '%s'\n", v);
-                return 2;
-            }
-        } else if (a == "--no-rtc") {
+        } else if (args.is("--seconds")) {
+            seconds = args.seconds();
+        } else if (args.is("--no-rtc")) {
             rtc = false;
-        } else if (a == "--input") {
-            input = value("--input");
-        } else if (a == "--trace-i2c") {
+        } else if (args.is("--input")) {
+            input = args.value();
+        } else if (args.is("--trace-i2c")) {
             traceI2c = true;
         } else {
-            std::fprintf(stderr, "clockdemo: unknown option '%s'\n", argv[i]);
-            usage(stderr);
-            return 2;
+            args.unknown();
         }
     }
 
     sim::BoardConfig cfg;
-    cfg.config.devcfg2 = firmware_config_words[0];
-    cfg.config.devcfg1 = firmware_config_words[1];
-    cfg.config.devcfg0 = firmware_config_words[2];
+    cfg.config = tools::configWords(firmware_config_words);
     sim::Board board(cfg);
     if (rtc) sim::RtcChip::attach(board);
     auto& analyser = board.add<sim::I2cAnalyser>(board.sched, sim::i2cBus(board.nets), board.sysclkHz());
-    if (traceI2c)
-        analyser.onLine = [](const std::string& line) {
-            std::fputs(line.c_str(), stderr);
-            std::fputc('\n', stderr);
-        };
+    if (traceI2c) tools::traceToStderr(analyser);
     sim::Terminal terminal(board.sched, board.uart1.txNet(), board.uart1.rxNet(), board.sysclkHz());
-    terminal.onByte = [](uint8_t b) {
-        std::fputc(b, stdout);
-        std::fflush(stdout);
-    };
-    if (!input.empty()) terminal.sendAt(board.cycles(kInputAtSeconds), input);
+    tools::consoleToStdout(terminal);
+    if (!input.empty()) terminal.sendAt(board.cycles(tools::kInputAtSeconds), input);
 
     platform::host::attach(&board);
     unsigned resets = platform::host::run([] { clockdemo_main(0, nullptr); }, board.cycles(seconds));

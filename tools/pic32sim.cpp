@@ -1,0 +1,176 @@
+// A firmware image (ELF or Intel HEX) booted on the virtual board by the M4K core
+// simulator, from the reset vector: the board's clock comes from the image's own
+// configuration words, the clock chip sits on I2C1, an SD card in the SPI2 slot if asked,
+// and a terminal on the console. The console goes to stdout as the board sends it; the
+// traces (I2C, SPI, pin changes, all time-stamped in virtual time) to stderr.
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "sim/i2c_bus.h"
+#include "sim/spi.h"
+#include "tools/board_options.h"
+#include "tools/image_board.h"
+
+namespace {
+
+constexpr const char* kProgram = "pic32sim";
+
+void usage(FILE* out) {
+    std::fprintf(out,
+                 "usage: pic32sim IMAGE [options]\n"
+                 "Boots a firmware image (ELF or Intel HEX) on the virtual board from the reset\n"
+                 "vector; the board's clock comes from the image's configuration words and the\n"
+                 "8 MHz crystal. The console (UART1, 57600 baud) is printed on stdout, traces on\n"
+                 "stderr. The SD card slot is empty unless --card fills it.\n"
+                 "\n"
+                 "  --seconds N        simulated seconds to run (default 5)\n"
+                 "  --board mx440|mx795\n"
+                 "                     the chip: PIC32MX440F256H (default) or PIC32MX795F512L\n"
+                 "  --rtc, --no-rtc    the clock chip (address 0x51) on RD9/RD10, or not\n"
+                 "                     (default: on for mx440, off for mx795)\n"
+                 "%s"
+                 "  --input TEXT       typed on the console at 57600 baud, %.1f s after reset\n"
+                 "  --trace-i2c        the I2C bus trace (START, bytes, ACK/NACK, STOP)\n"
+                 "  --trace-spi        the SPI bus trace (select line, bytes, commands, R1)\n"
+                 "  --trace-pins       every pin level change, with its time\n"
+                 "  --no-fast-forward  run every instruction of polling loops too (same\n"
+                 "                     output, slower)\n"
+                 "  --help             this text\n"
+                 "\n"
+                 "Exit status: 0 after the run, 1 for an image that cannot be loaded, 2 for a\n"
+                 "bad option.\n",
+                 tools::kCardHelp, tools::kInputAtSeconds);
+}
+
+// Pin changes go out between slices of the run; the slices do not change what the board
+// does, only how often the trace is flushed.
+constexpr double kPinSliceSeconds = 0.01;
+
+class PinTrace {
+public:
+    explicit PinTrace(sim::Board& board) : board_(board) { board.nets.recordAll(); }
+    void flush() {
+        const auto& changes = board_.nets.changes();
+        for (; printed_ < changes.size(); ++printed_) {
+            const sim::PinChange& c = changes[printed_];
+            std::fprintf(stderr, "%12.3f us  %-5s %s\n", double(c.time) * 1e6 / double(board_.sysclkHz()),
+                         c.net.c_str(), c.level ? "high" : "low");
+        }
+    }
+
+private:
+    sim::Board& board_;
+    size_t printed_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string imagePath, input;
+    double seconds = 5;
+    sim::Chip chip = sim::Chip::MX440F256H;
+    std::optional<bool> rtc;
+    bool withCard = false;
+    sim::SdCard::Options card;
+    card.busyAttempts = tools::kDefaultReadyAfter;
+    bool traceI2c = false, traceSpi = false, tracePins = false, fastForward = true;
+
+    tools::ArgReader args(kProgram, argc, argv, usage);
+    while (args.next()) {
+        if (args.isHelp()) {
+            usage(stdout);
+            return 0;
+        } else if (args.is("--seconds")) {
+            seconds = args.seconds();
+        } else if (args.is("--board")) {
+            std::string b = args.value();
+            if (b == "mx440")
+                chip = sim::Chip::MX440F256H;
+            else if (b == "mx795")
+                chip = sim::Chip::MX795F512L;
+            else
+                args.fail("unknown board '" + b + "' (mx440 or mx795)");
+        } else if (args.is("--rtc")) {
+            rtc = true;
+        } else if (args.is("--no-rtc")) {
+            rtc = false;
+        } else if (args.is("--card")) {
+            card.kind = args.cardKind();
+            withCard = true;
+        } else if (args.is("--ready-after")) {
+            card.busyAttempts = args.count(1000000);
+        } else if (args.is("--input")) {
+            input = args.value();
+        } else if (args.is("--trace-i2c")) {
+            traceI2c = true;
+        } else if (args.is("--trace-spi")) {
+            traceSpi = true;
+        } else if (args.is("--trace-pins")) {
+            tracePins = true;
+        } else if (args.is("--no-fast-forward")) {
+            fastForward = false;
+        } else if (args.isOption()) {
+            args.unknown();
+        } else if (imagePath.empty()) {
+            imagePath = args.arg();
+        } else {
+            args.fail("one image only ('" + imagePath + "' and '" + args.arg() + "')", true);
+        }
+    }
+    if (imagePath.empty()) args.fail("no image given", true);
+
+    tools::ImageBoardOptions options;
+    options.chip = chip;
+    options.rtc = rtc;
+    if (withCard) options.card = card;
+    options.fastForward = fastForward;
+    sim::Image image;
+    try {
+        image = tools::ImageBoard::read(imagePath, chip);
+    } catch (const sim::ImageError& e) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
+        return 1;
+    }
+    tools::ImageBoard target(image, options);
+    sim::Board& board = target.board;
+    sim::MipsCore& core = target.core;
+
+    if (traceI2c)
+        tools::traceToStderr(board.add<sim::I2cAnalyser>(board.sched, sim::i2cBus(board.nets), board.sysclkHz()));
+    std::optional<sim::SpiAnalyser> spi;
+    if (traceSpi) {
+        spi.emplace(board.nets, board.sched, board.sysclkHz());
+        tools::traceToStderr(*spi);
+    }
+    std::optional<PinTrace> pins;
+    if (tracePins) pins.emplace(board);
+    tools::consoleToStdout(target.terminal);
+    if (!input.empty()) target.terminal.sendAt(board.cycles(tools::kInputAtSeconds), input);
+
+    const sim::Cycles end = board.cycles(seconds);
+    if (pins) {
+        const sim::Cycles slice = std::max<sim::Cycles>(1, board.cycles(kPinSliceSeconds));
+        for (;;) {
+            sim::Cycles at = std::min(end, core.cycles() + slice);
+            core.run(at);
+            pins->flush();
+            if (at >= end || core.cycles() < at) break;  // the end, or asleep with nothing to wake it
+        }
+    } else {
+        core.run(end);
+    }
+    std::fflush(stdout);
+
+    if (!board.resets().empty())
+        std::fprintf(stderr, "%s: the device reset %zu time(s), first at %.3f ms\n", kProgram, board.resets().size(),
+                     board.seconds(board.resets().front().time) * 1e3);
+    if (!board.bus.unclaimed().empty()) {
+        const sim::UnclaimedAccess& u = board.bus.unclaimed().front();
+        std::fprintf(stderr, "%s: %zu access(es) to SFR addresses no model claims, first a %s of 0x%08" PRIX32 "\n",
+                     kProgram, board.bus.unclaimed().size(), u.write ? "write" : "read", u.address);
+    }
+    return 0;
+}
