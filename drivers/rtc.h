@@ -6,7 +6,8 @@ extern "C" {
 #endif
 
 // The real-time clock chip at I2C address 0x51 (PCF8563 register map), time registers
-// 2..8 in BCD. initI2C(I2C1) must have run first.
+// 2..8 in BCD. This module reaches it through I2C1: initI2C(I2C1) must have run first.
+// The bit-banged variant (variants/bitclock) offers the same three calls.
 unsigned char char_to_bcd(unsigned char a);
 // Out-of-range values are replaced: seconds, minutes, hours, weekday and year by 0,
 // day and month by 1.
