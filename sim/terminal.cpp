@@ -1,5 +1,6 @@
 #include "sim/terminal.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace sim {
@@ -73,17 +74,20 @@ void Terminal::sampleFrame() {
 void Terminal::send(const std::string& bytes, double gapBits) { sendAt(sched_.now(), bytes, gapBits); }
 
 void Terminal::sendAt(Cycles when, const std::string& bytes, double gapBits) {
-    for (char c : bytes) txQueue_.push_back({uint8_t(c), gapBits});
-    if (txFree_ < when) txFree_ = when;
+    for (char c : bytes) txQueue_.push_back({uint8_t(c), gapBits, when});
     if (!txBusy_) {
         txBusy_ = true;
-        sched_.at(txFree_, [this] { sendNext(); });
+        sched_.at(std::max(txFree_, when), [this] { sendNext(); });
     }
 }
 
 void Terminal::sendNext() {
     if (txQueue_.empty()) {
         txBusy_ = false;
+        return;
+    }
+    if (sched_.now() < txQueue_.front().notBefore) {
+        sched_.at(txQueue_.front().notBefore, [this] { sendNext(); });
         return;
     }
     Pending p = txQueue_.front();

@@ -54,7 +54,11 @@ private:
     Cycles frameStart_ = 0;
     std::vector<Cycles> edges_;
     // transmitter
-    struct Pending { uint8_t byte; double gapBits; };
+    struct Pending {
+        uint8_t byte;
+        double gapBits;
+        Cycles notBefore;  // a burst typed for later waits for its time
+    };
     std::deque<Pending> txQueue_;
     bool txBusy_ = false;
     Cycles txFree_ = 0;  // earliest start of the next frame

@@ -157,7 +157,7 @@ TEST(ClockDemo, ConsoleInputIsEchoedIntoTheOutput) {
     d.terminal.sendAt(d.board.cycles(0.5), "#@*");  // between two lines
     // Typed while the second line goes out: the echoes land between its characters.
     const std::string burst = "!$%&+=?^~|";
-    d.board.sched.at(d.board.cycles(1.008), [&] { d.terminal.send(burst, 30); });
+    d.terminal.sendAt(d.board.cycles(1.008), burst, 30);
     d.run(2.5);
     std::string out = d.terminal.text();
     const std::string head = "init i2c true\r\n2:10:5-3-3/1/14ok\r\n#@*";

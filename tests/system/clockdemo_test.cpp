@@ -155,8 +155,8 @@ TEST(ClockDemoImage, FastForwardChangesNoTraceAndNoTime) {
         o.fastForward = fastForward;
         Booted d(image, o);
         d.terminal.sendAt(d.board.cycles(0.5), "#@*");
-        // Typed while the second line goes out (a sendAt now would queue behind the first).
-        d.board.sched.at(d.board.cycles(1.0095), [&] { d.terminal.send("!$%&+=?", 20); });
+        // Typed while the second line goes out.
+        d.terminal.sendAt(d.board.cycles(1.0095), "!$%&+=?", 20);
         d.runUntil(3.2);
         return Run{d.terminal.received(), d.board.nets.changes(), d.i2c.text(true), d.core.stats(), d.core.cycles()};
     };
