@@ -38,6 +38,6 @@ extern "C" BOOL getTimeDate(unsigned char* sec, unsigned char* mint, unsigned ch
     for (unsigned i = 0; i < 7 && success; ++i) success = readDataByteI2C(I2C1, fields[i], i < 6 ? TRUE : FALSE);
     stopTransferI2C(I2C1);
 
-    rtc_registers::decode(sec, mint, hr, day, wd, month, year);
+    rtc_registers::decode(fields);
     return success;
 }

@@ -8,19 +8,26 @@ namespace {
 
 // Only a UART that is on with its transmitter enabled can drain; anything else would
 // wait for ever, or reach registers outside the UART table.
-bool local_uartReady(int uartX) {
+[[gnu::always_inline]] inline bool local_uartReady(int uartX) {
     if (uartX < 0 || uartX >= UART_NUMBER_OF_MODULES) return false;
     const UART_MODULE id = UART_MODULE(uartX);
     return (platform::sfrRead(uartReg[id].mode.reg) & (1u << 15)) &&
            (platform::sfrRead(uartReg[id].sta.reg) & (1u << 10));
 }
 
-void local_sendByte(UART_MODULE id, char c) {
+[[gnu::always_inline]] inline void local_sendByte(UART_MODULE id, char c) {
     while (!UARTTransmitterIsReady(id)) {
     }
     UARTSendDataByte(id, BYTE(c));
     while (!UARTTransmissionHasCompleted(id)) {
     }
+}
+
+// putCharacter's steps, expanded in the handler too: a handler that calls nothing saves
+// only the registers it uses.
+[[gnu::always_inline]] inline void local_putCharacter(int uartX, char character) {
+    if (!local_uartReady(uartX)) return;
+    local_sendByte(UART_MODULE(uartX), character);
 }
 
 }  // namespace
@@ -45,10 +52,7 @@ extern "C" void writeString(const int uartX, const char* string) {
     }
 }
 
-extern "C" void putCharacter(const int uartX, const char character) {
-    if (!local_uartReady(uartX)) return;
-    local_sendByte(UART_MODULE(uartX), character);
-}
+extern "C" void putCharacter(const int uartX, const char character) { local_putCharacter(uartX, character); }
 
 PLATFORM_ISR(24, 2, intUart1Handler) {
     if (INTGetFlag(INT_U1RX)) {
@@ -58,7 +62,7 @@ PLATFORM_ISR(24, 2, intUart1Handler) {
         // buffer: clear it once the buffered characters have all been taken, so that only
         // the characters that did not fit are lost.
         if (U1STAbits.OERR && !U1STAbits.URXDA) U1STACLR = 1u << 1;
-        putCharacter(UART1, byte);
+        local_putCharacter(UART1, byte);  // putCharacter(UART1, byte)
     }
     if (INTGetFlag(INT_U1TX)) INTClearFlag(INT_U1TX);
 }

@@ -8,8 +8,14 @@
 #include "platform/pic32mx.h"
 #include "platform/types.h"
 
+// Every operation is expanded where it is called, also when optimising for size: each
+// stands for a register access or two, and a call would cost more than the access. Internal
+// linkage: a module that takes an operation's address keeps its own copy, so no module
+// exports a library name.
+#define PLIB_INLINE [[gnu::always_inline]] static inline
+
 // Peripheral bus clock: 80 MHz shifted right by OSCCON.PBDIV, read at the moment of use.
-inline uint32_t peripheralBusClock() { return 80000000u >> OSCCONbits.PBDIV; }
+PLIB_INLINE uint32_t peripheralBusClock() { return 80000000u >> OSCCONbits.PBDIV; }
 
 // ---------------------------------------------------------------- interrupts
 
@@ -77,7 +83,7 @@ typedef enum {
 
 namespace plib {
 // Hardware request bit of each library source (0xFF: no such source).
-inline constexpr uint8_t intSourceBit[INT_NUMBER_OF_SOURCES] = {
+constexpr uint8_t intSourceBit[INT_NUMBER_OF_SOURCES] = {
     0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 4,    8,    12,   16,   20,   0xFF,
     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 29,   30,   31,   0xFF, 0xFF,
     37,   38,   39,   33,   32,   26,   27,   0xFF, 28,   40,   41,   0xFF, 42};
@@ -87,44 +93,45 @@ constexpr uint32_t iecAddress(unsigned bit) { return 0xBF881060u + 0x10u * (bit 
 constexpr uint32_t ipcAddress(unsigned hwVector) { return 0xBF881090u + 0x10u * (hwVector / 4); }
 }  // namespace plib
 
-inline unsigned int INTDisableInterrupts(void) { return platform::cp0::disableInterrupts(); }
+PLIB_INLINE unsigned int INTDisableInterrupts(void) { return platform::cp0::disableInterrupts(); }
 
-inline void INTRestoreInterrupts(unsigned int status) {
+// Left to the compiler: the start-up's three restores share one copy when that is smaller.
+static inline void INTRestoreInterrupts(unsigned int status) {
     if (status & platform::cp0::StatusIE)
         platform::cp0::enableInterrupts();
     else
         platform::cp0::disableInterrupts();
 }
 
-inline void INTEnableSystemMultiVectoredInt(void) {
+PLIB_INLINE void INTEnableSystemMultiVectoredInt(void) {
     platform::cp0::Cause = platform::cp0::Cause | platform::cp0::CauseIV;
     INTCONSET = 0x1000;  // MVEC
     platform::cp0::enableInterrupts();
 }
 
-inline void INTEnable(INT_SOURCE source, INT_EN_DIS enable) {
+PLIB_INLINE void INTEnable(INT_SOURCE source, INT_EN_DIS enable) {
     unsigned bit = plib::intSourceBit[source];
     uint32_t mask = 1u << (bit % 32);
     platform::sfrWrite(plib::iecAddress(bit) + (enable ? 0x8 : 0x4), mask);
 }
 
-inline unsigned int INTGetFlag(INT_SOURCE source) {
+PLIB_INLINE unsigned int INTGetFlag(INT_SOURCE source) {
     unsigned bit = plib::intSourceBit[source];
     return platform::sfrRead(plib::ifsAddress(bit)) & (1u << (bit % 32));
 }
 
-inline void INTClearFlag(INT_SOURCE source) {
+PLIB_INLINE void INTClearFlag(INT_SOURCE source) {
     unsigned bit = plib::intSourceBit[source];
     platform::sfrWrite(plib::ifsAddress(bit) + 0x4, 1u << (bit % 32));
 }
 
-inline void INTSetVectorPriority(INT_VECTOR vector, INT_PRIORITY priority) {
+PLIB_INLINE void INTSetVectorPriority(INT_VECTOR vector, INT_PRIORITY priority) {
     unsigned hw = unsigned(vector) - 1, shift = 8 * (hw % 4) + 2;
     platform::sfrWrite(plib::ipcAddress(hw) + 0x4, 7u << shift);
     platform::sfrWrite(plib::ipcAddress(hw) + 0x8, (uint32_t(priority) & 7u) << shift);
 }
 
-inline void INTSetVectorSubPriority(INT_VECTOR vector, INT_SUB_PRIORITY subPriority) {
+PLIB_INLINE void INTSetVectorSubPriority(INT_VECTOR vector, INT_SUB_PRIORITY subPriority) {
     unsigned hw = unsigned(vector) - 1, shift = 8 * (hw % 4);
     platform::sfrWrite(plib::ipcAddress(hw) + 0x4, 3u << shift);
     platform::sfrWrite(plib::ipcAddress(hw) + 0x8, (uint32_t(subPriority) & 3u) << shift);
@@ -132,9 +139,9 @@ inline void INTSetVectorSubPriority(INT_VECTOR vector, INT_SUB_PRIORITY subPrior
 
 // ---------------------------------------------------------------- cache and performance
 
-inline void CheKseg0CacheOn(void) { platform::cp0::Config = (platform::cp0::Config & ~7u) | 3u; }
+PLIB_INLINE void CheKseg0CacheOn(void) { platform::cp0::Config = (platform::cp0::Config & ~7u) | 3u; }
 
-inline unsigned int SYSTEMConfigPerformance(unsigned int sys_clock) {
+PLIB_INLINE unsigned int SYSTEMConfigPerformance(unsigned int sys_clock) {
     // Peripheral bus divider: 1 up to 80 MHz, 2 above.
     uint32_t pbdiv = 0, pb_clock = sys_clock;
     if (sys_clock > 80000000u) {
@@ -198,29 +205,29 @@ struct REG_SET {
 struct UART_REGS {
     REG_SET mode, sta, tx, rx, brg;
 };
-inline constexpr UART_REGS uartReg[UART_NUMBER_OF_MODULES] = {
+constexpr UART_REGS uartReg[UART_NUMBER_OF_MODULES] = {
     {{0xBF806000}, {0xBF806010}, {0xBF806020}, {0xBF806030}, {0xBF806040}},
     {{0xBF806200}, {0xBF806210}, {0xBF806220}, {0xBF806230}, {0xBF806240}},
 };
 
-inline void UARTConfigure(UART_MODULE id, uint32_t flags) {
+PLIB_INLINE void UARTConfigure(UART_MODULE id, uint32_t flags) {
     platform::sfrWrite(uartReg[id].mode.clr(), 0x3BD8);
     platform::sfrWrite(uartReg[id].sta.clr(), 0x2000);
     platform::sfrWrite(uartReg[id].mode.set(), flags & 0xFFFFu);
     platform::sfrWrite(uartReg[id].sta.set(), flags >> 16);
 }
 
-inline void UARTSetFifoMode(UART_MODULE id, uint32_t mode) {
+PLIB_INLINE void UARTSetFifoMode(UART_MODULE id, uint32_t mode) {
     platform::sfrWrite(uartReg[id].sta.clr(), 0xC0C0);
     platform::sfrWrite(uartReg[id].sta.set(), mode & 0xC0C0u);
 }
 
-inline void UARTSetLineControl(UART_MODULE id, uint32_t mode) {
+PLIB_INLINE void UARTSetLineControl(UART_MODULE id, uint32_t mode) {
     platform::sfrWrite(uartReg[id].mode.clr(), 0x7);
     platform::sfrWrite(uartReg[id].mode.set(), mode & 0x7u);
 }
 
-inline uint32_t UARTSetDataRate(UART_MODULE id, uint32_t source_clock, uint32_t data_rate) {
+PLIB_INLINE uint32_t UARTSetDataRate(UART_MODULE id, uint32_t source_clock, uint32_t data_rate) {
     bool brgh = platform::sfrRead(uartReg[id].mode.reg) & (1u << 3);
     uint32_t d = brgh ? source_clock / 2 : source_clock / 8;
     uint32_t q = (d / data_rate + 1) / 2;
@@ -228,7 +235,7 @@ inline uint32_t UARTSetDataRate(UART_MODULE id, uint32_t source_clock, uint32_t 
     return d / 2 / q;
 }
 
-inline void UARTEnable(UART_MODULE id, uint32_t flags) {
+PLIB_INLINE void UARTEnable(UART_MODULE id, uint32_t flags) {
     uint32_t sta = (flags & UART_ENABLE) ? uartReg[id].sta.set() : uartReg[id].sta.clr();
     uint32_t mode = (flags & UART_ENABLE) ? uartReg[id].mode.set() : uartReg[id].mode.clr();
     if (flags & UART_RX) platform::sfrWrite(sta, 1u << 12);          // URXEN
@@ -236,14 +243,14 @@ inline void UARTEnable(UART_MODULE id, uint32_t flags) {
     if (flags & UART_PERIPHERAL) platform::sfrWrite(mode, 1u << 15);  // ON
 }
 
-inline BOOL UARTTransmitterIsReady(UART_MODULE id) {
+PLIB_INLINE BOOL UARTTransmitterIsReady(UART_MODULE id) {
     return (platform::sfrRead(uartReg[id].sta.reg) & (1u << 9)) ? FALSE : TRUE;
 }
-inline BOOL UARTTransmissionHasCompleted(UART_MODULE id) {
+PLIB_INLINE BOOL UARTTransmissionHasCompleted(UART_MODULE id) {
     return (platform::sfrRead(uartReg[id].sta.reg) & (1u << 8)) ? TRUE : FALSE;
 }
-inline void UARTSendDataByte(UART_MODULE id, BYTE data) { platform::sfrWrite(uartReg[id].tx.reg, data); }
-inline BYTE UARTGetDataByte(UART_MODULE id) { return BYTE(platform::sfrRead(uartReg[id].rx.reg)); }
+PLIB_INLINE void UARTSendDataByte(UART_MODULE id, BYTE data) { platform::sfrWrite(uartReg[id].tx.reg, data); }
+PLIB_INLINE BYTE UARTGetDataByte(UART_MODULE id) { return BYTE(platform::sfrRead(uartReg[id].rx.reg)); }
 
 // ---------------------------------------------------------------- I2C
 
@@ -280,43 +287,43 @@ constexpr uint32_t SEN = 1u << 0, RSEN = 1u << 1, PEN = 1u << 2, RCEN = 1u << 3,
                    ACKDT = 1u << 5, I2CON = 1u << 15;
 constexpr uint32_t TBF = 1u << 0, RBF = 1u << 1, S = 1u << 3, I2COV = 1u << 6, IWCOL = 1u << 7,
                    BCL = 1u << 10, TRSTAT = 1u << 14, ACKSTAT = 1u << 15;
-inline uint32_t i2cRead(I2C_MODULE id, uint32_t reg) { return platform::sfrRead(i2cBase(id) + reg); }
-inline void i2cWrite(I2C_MODULE id, uint32_t reg, uint32_t v) { platform::sfrWrite(i2cBase(id) + reg, v); }
+PLIB_INLINE uint32_t i2cRead(I2C_MODULE id, uint32_t reg) { return platform::sfrRead(i2cBase(id) + reg); }
+PLIB_INLINE void i2cWrite(I2C_MODULE id, uint32_t reg, uint32_t v) { platform::sfrWrite(i2cBase(id) + reg, v); }
 }  // namespace plib
 
-inline uint32_t I2CSetFrequency(I2C_MODULE id, uint32_t source_clock, uint32_t i2c_clock) {
+PLIB_INLINE uint32_t I2CSetFrequency(I2C_MODULE id, uint32_t source_clock, uint32_t i2c_clock) {
     uint32_t brg = (source_clock / i2c_clock) / 2 - 2;
     plib::i2cWrite(id, plib::I2C_BRG, brg);
     return (source_clock / (brg + 2)) / 2;
 }
 
-inline void I2CEnable(I2C_MODULE id, BOOL enable) {
+PLIB_INLINE void I2CEnable(I2C_MODULE id, BOOL enable) {
     plib::i2cWrite(id, plib::I2C_CON + (enable ? plib::SET : plib::CLR), plib::I2CON);
 }
 
-inline I2C_RESULT I2CStart(I2C_MODULE id) {
+PLIB_INLINE I2C_RESULT I2CStart(I2C_MODULE id) {
     plib::i2cWrite(id, plib::I2C_CON + plib::SET, plib::SEN);
     return (plib::i2cRead(id, plib::I2C_STAT) & plib::BCL) ? I2C_MASTER_BUS_COLLISION : I2C_SUCCESS;
 }
 
-inline I2C_RESULT I2CRepeatStart(I2C_MODULE id) {
+PLIB_INLINE I2C_RESULT I2CRepeatStart(I2C_MODULE id) {
     plib::i2cWrite(id, plib::I2C_CON + plib::SET, plib::RSEN);
     return (plib::i2cRead(id, plib::I2C_STAT) & (plib::BCL | plib::IWCOL)) ? I2C_MASTER_BUS_COLLISION : I2C_SUCCESS;
 }
 
-inline void I2CStop(I2C_MODULE id) { plib::i2cWrite(id, plib::I2C_CON + plib::SET, plib::PEN); }
+PLIB_INLINE void I2CStop(I2C_MODULE id) { plib::i2cWrite(id, plib::I2C_CON + plib::SET, plib::PEN); }
 
-inline I2C_RESULT I2CSendByte(I2C_MODULE id, BYTE data) {
+PLIB_INLINE I2C_RESULT I2CSendByte(I2C_MODULE id, BYTE data) {
     plib::i2cWrite(id, plib::I2C_TRN, data);
     return (plib::i2cRead(id, plib::I2C_STAT) & (plib::BCL | plib::IWCOL)) ? I2C_MASTER_BUS_COLLISION : I2C_SUCCESS;
 }
 
-inline I2C_RESULT I2CReceiverEnable(I2C_MODULE id, BOOL enable) {
+PLIB_INLINE I2C_RESULT I2CReceiverEnable(I2C_MODULE id, BOOL enable) {
     plib::i2cWrite(id, plib::I2C_CON + (enable ? plib::SET : plib::CLR), plib::RCEN);
     return (plib::i2cRead(id, plib::I2C_STAT) & plib::I2COV) ? I2C_RECEIVE_OVERFLOW : I2C_SUCCESS;
 }
 
-inline I2C_STATUS I2CGetStatus(I2C_MODULE id) {
+PLIB_INLINE I2C_STATUS I2CGetStatus(I2C_MODULE id) {
     uint32_t con = plib::i2cRead(id, plib::I2C_CON);
     I2C_STATUS status = plib::i2cRead(id, plib::I2C_STAT);
     if (con & (plib::SEN | plib::RSEN)) status &= ~uint32_t(I2C_START);
@@ -324,32 +331,32 @@ inline I2C_STATUS I2CGetStatus(I2C_MODULE id) {
     return status;
 }
 
-inline BOOL I2CBusIsIdle(I2C_MODULE id) { return (plib::i2cRead(id, plib::I2C_STAT) & plib::S) ? FALSE : TRUE; }
-inline BOOL I2CTransmitterIsReady(I2C_MODULE id) {
+PLIB_INLINE BOOL I2CBusIsIdle(I2C_MODULE id) { return (plib::i2cRead(id, plib::I2C_STAT) & plib::S) ? FALSE : TRUE; }
+PLIB_INLINE BOOL I2CTransmitterIsReady(I2C_MODULE id) {
     return (plib::i2cRead(id, plib::I2C_STAT) & plib::TBF) ? FALSE : TRUE;
 }
-inline BOOL I2CTransmissionHasCompleted(I2C_MODULE id) {
+PLIB_INLINE BOOL I2CTransmissionHasCompleted(I2C_MODULE id) {
     return (plib::i2cRead(id, plib::I2C_STAT) & plib::TRSTAT) ? FALSE : TRUE;
 }
-inline BOOL I2CByteWasAcknowledged(I2C_MODULE id) {
+PLIB_INLINE BOOL I2CByteWasAcknowledged(I2C_MODULE id) {
     return (plib::i2cRead(id, plib::I2C_STAT) & plib::ACKSTAT) ? FALSE : TRUE;
 }
-inline BOOL I2CAcknowledgeHasCompleted(I2C_MODULE id) {
+PLIB_INLINE BOOL I2CAcknowledgeHasCompleted(I2C_MODULE id) {
     return (plib::i2cRead(id, plib::I2C_CON) & plib::ACKEN) ? FALSE : TRUE;
 }
-inline BOOL I2CReceivedDataIsAvailable(I2C_MODULE id) {
+PLIB_INLINE BOOL I2CReceivedDataIsAvailable(I2C_MODULE id) {
     return (plib::i2cRead(id, plib::I2C_STAT) & plib::RBF) ? TRUE : FALSE;
 }
 
-inline void I2CAcknowledgeByte(I2C_MODULE id, BOOL ack) {
+PLIB_INLINE void I2CAcknowledgeByte(I2C_MODULE id, BOOL ack) {
     plib::i2cWrite(id, plib::I2C_CON + (ack ? plib::CLR : plib::SET), plib::ACKDT);
     plib::i2cWrite(id, plib::I2C_CON + plib::SET, plib::ACKEN);
 }
 
-inline BYTE I2CGetByte(I2C_MODULE id) { return BYTE(plib::i2cRead(id, plib::I2C_RCV)); }
+PLIB_INLINE BYTE I2CGetByte(I2C_MODULE id) { return BYTE(plib::i2cRead(id, plib::I2C_RCV)); }
 
 // Clears the error flags named in `status` (I2C_ARBITRATION_LOSS, I2C_TRANSMITTER_OVERFLOW,
 // I2C_RECEIVER_OVERFLOW); the other status bits belong to the hardware.
-inline void I2CClearStatus(I2C_MODULE id, I2C_STATUS status) {
+PLIB_INLINE void I2CClearStatus(I2C_MODULE id, I2C_STATUS status) {
     plib::i2cWrite(id, plib::I2C_STAT + plib::CLR, status & (plib::BCL | plib::IWCOL | plib::I2COV));
 }

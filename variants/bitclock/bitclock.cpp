@@ -125,6 +125,6 @@ extern "C" BOOL getTimeDate(unsigned char* sec, unsigned char* mint, unsigned ch
     for (unsigned i = 0; i < 7; ++i) *fields[i] = local_I2C_ReadByte(i < 6 ? 0 : 1);
     local_I2C_Stop();
 
-    rtc_registers::decode(sec, mint, hr, day, wd, month, year);
+    rtc_registers::decode(fields);
     return aflag == 0 ? TRUE : FALSE;
 }
