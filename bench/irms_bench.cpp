@@ -29,11 +29,9 @@ struct Result {
 };
 
 void setPbdiv(uint32_t pbdiv) {
-    SYSKEY = 0;
-    SYSKEY = 0xAA996655u;
-    SYSKEY = 0x556699AAu;
+    SYSTEMUnlock();
     OSCCONbits.PBDIV = pbdiv;
-    SYSKEY = 0;
+    SYSTEMLock();
 }
 
 Result run(uint32_t pbdiv, int samples) {

@@ -141,6 +141,15 @@ PLIB_INLINE void INTSetVectorSubPriority(INT_VECTOR vector, INT_SUB_PRIORITY sub
 
 PLIB_INLINE void CheKseg0CacheOn(void) { platform::cp0::Config = (platform::cp0::Config & ~7u) | 3u; }
 
+// The system unlock: the three SYSKEY writes after which OSCCON and RSWRST take writes;
+// any other SYSKEY value locks again. Interrupts and DMA must not split the sequence.
+PLIB_INLINE void SYSTEMUnlock(void) {
+    SYSKEY = 0;
+    SYSKEY = 0xAA996655u;
+    SYSKEY = 0x556699AAu;
+}
+PLIB_INLINE void SYSTEMLock(void) { SYSKEY = 0x33333333u; }
+
 PLIB_INLINE unsigned int SYSTEMConfigPerformance(unsigned int sys_clock) {
     // Peripheral bus divider: 1 up to 80 MHz, 2 above.
     uint32_t pbdiv = 0, pb_clock = sys_clock;
@@ -156,12 +165,10 @@ PLIB_INLINE unsigned int SYSTEMConfigPerformance(unsigned int sys_clock) {
         while (!DMACONbits.SUSPEND) {
         }
     }
-    SYSKEY = 0;
-    SYSKEY = 0xAA996655u;
-    SYSKEY = 0x556699AAu;
+    SYSTEMUnlock();
     OSCCON = (OSCCON & ~0x00180000u) | pbdiv;
     (void)static_cast<uint32_t>(OSCCON);  // the write has taken effect once it reads back
-    SYSKEY = 0x33333333u;
+    SYSTEMLock();
     if (!dma_was_suspended) DMACONCLR = 0x1000;
     INTRestoreInterrupts(int_status);
 

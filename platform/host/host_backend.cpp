@@ -5,6 +5,7 @@
 
 #include "platform/cp0.h"
 #include "platform/isr.h"
+#include "platform/plib.h"
 #include "platform/sfr.h"
 
 // Handlers bound with PLATFORM_ISR define platform_vector_N; the others stay null.
@@ -42,11 +43,9 @@ const VectorBinding* const kVectors[64] = {
 [[noreturn]] void resetDevice() {
     for (;;) {
         cp0::disableInterrupts();
-        sfrWrite(0xBF80F230, 0);
-        sfrWrite(0xBF80F230, 0xAA996655u);
-        sfrWrite(0xBF80F230, 0x556699AAu);
-        sfrWrite(0xBF80F618, 1);  // RSWRSTSET
-        (void)sfrRead(0xBF80F610);
+        SYSTEMUnlock();
+        RSWRSTSET = 1;
+        (void)static_cast<uint32_t>(RSWRST);
     }
 }
 

@@ -24,11 +24,9 @@ protected:
 
 // Peripheral bus divider as the firmware would change it: behind the system unlock.
 void setPbdiv(uint32_t pbdiv) {
-    SYSKEY = 0;
-    SYSKEY = 0xAA996655u;
-    SYSKEY = 0x556699AAu;
+    SYSTEMUnlock();
     OSCCONbits.PBDIV = pbdiv;
-    SYSKEY = 0;
+    SYSTEMLock();
 }
 
 TEST_F(Adc, ReadTakesFifteenTadOfSamplingAndTwelveOfConversion) {
