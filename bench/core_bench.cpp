@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/board.h"
-#include "sim/mips_core.h"
-#include "sim/terminal.h"
+#include "sim/boards/board.h"
+#include "sim/core/mips_core.h"
+#include "sim/devices/terminal.h"
 #include "tools/image_board.h"
 
 #ifdef HAVE_UNICORN

@@ -14,8 +14,8 @@
 #include "platform/host/host_backend.h"
 #include "platform/pic32mx.h"
 #include "platform/plib.h"
-#include "sim/analog.h"
-#include "sim/board.h"
+#include "sim/devices/analog.h"
+#include "sim/boards/board.h"
 #include "tools/image_board.h"
 
 namespace {

@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "sim/i2c_bus.h"
-#include "sim/sd_card.h"
-#include "sim/spi.h"
-#include "sim/system.h"
-#include "sim/terminal.h"
+#include "sim/wires/i2c_bus.h"
+#include "sim/devices/sd_card.h"
+#include "sim/chip/spi.h"
+#include "sim/chip/system.h"
+#include "sim/devices/terminal.h"
 
 namespace tools {
 

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "platform/host/host_backend.h"
-#include "sim/board.h"
-#include "sim/sd_card.h"
-#include "sim/spi.h"
-#include "sim/terminal.h"
+#include "sim/boards/board.h"
+#include "sim/devices/sd_card.h"
+#include "sim/chip/spi.h"
+#include "sim/devices/terminal.h"
 #include "tools/board_options.h"
 
 #if defined(CARDDEMO_EARLIER_REVISION)

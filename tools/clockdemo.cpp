@@ -6,10 +6,10 @@
 #include <string>
 
 #include "platform/host/host_backend.h"
-#include "sim/board.h"
-#include "sim/i2c_bus.h"
-#include "sim/rtc_chip.h"
-#include "sim/terminal.h"
+#include "sim/boards/board.h"
+#include "sim/wires/i2c_bus.h"
+#include "sim/devices/rtc_chip.h"
+#include "sim/devices/terminal.h"
 #include "tools/board_options.h"
 
 extern "C" int clockdemo_main(int argc, char** argv);

@@ -6,12 +6,12 @@
 #include <optional>
 #include <string>
 
-#include "sim/board.h"
-#include "sim/image_loader.h"
-#include "sim/mips_core.h"
-#include "sim/rtc_chip.h"
-#include "sim/sd_card.h"
-#include "sim/terminal.h"
+#include "sim/boards/board.h"
+#include "sim/core/image_loader.h"
+#include "sim/core/mips_core.h"
+#include "sim/devices/rtc_chip.h"
+#include "sim/devices/sd_card.h"
+#include "sim/devices/terminal.h"
 
 namespace tools {
 

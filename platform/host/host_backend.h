@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "sim/board.h"
+#include "sim/boards/board.h"
 
 namespace platform::host {
 

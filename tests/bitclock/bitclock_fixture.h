@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/i2c_bus.h"
-#include "sim/rtc_chip.h"
+#include "sim/wires/i2c_bus.h"
+#include "sim/devices/rtc_chip.h"
 #include "tests/common/board_fixture.h"
 #include "variants/bitclock/bitclock.h"
 

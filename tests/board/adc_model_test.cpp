@@ -4,7 +4,7 @@
 #include <numbers>
 #include <vector>
 
-#include "sim/analog.h"
+#include "sim/devices/analog.h"
 #include "tests/common/board_fixture.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/image_loader.h"
-#include "sim/memory_map.h"
+#include "sim/core/image_loader.h"
+#include "sim/core/memory_map.h"
 
 namespace {
 

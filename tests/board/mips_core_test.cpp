@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "sim/board.h"
-#include "sim/image_loader.h"
-#include "sim/mips_core.h"
-#include "sim/terminal.h"
+#include "sim/boards/board.h"
+#include "sim/core/image_loader.h"
+#include "sim/core/mips_core.h"
+#include "sim/devices/terminal.h"
 
 namespace {
 

@@ -19,10 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "sim/board.h"
-#include "sim/image_loader.h"
-#include "sim/memory_map.h"
-#include "sim/mips_core.h"
+#include "sim/boards/board.h"
+#include "sim/core/image_loader.h"
+#include "sim/core/memory_map.h"
+#include "sim/core/mips_core.h"
 #include "tests/runtime/softfloat_check.h"
 
 #ifdef HAVE_UNICORN

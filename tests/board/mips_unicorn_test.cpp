@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/board.h"
-#include "sim/mips_core.h"
-#include "sim/mips_decode.h"
+#include "sim/boards/board.h"
+#include "sim/core/mips_core.h"
+#include "sim/core/mips_decode.h"
 
 #ifdef HAVE_UNICORN
 #include <unicorn/unicorn.h>

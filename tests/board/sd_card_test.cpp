@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "platform/pic32mx.h"
-#include "sim/board.h"
-#include "sim/sd_card.h"
-#include "sim/spi.h"
+#include "sim/boards/board.h"
+#include "sim/devices/sd_card.h"
+#include "sim/chip/spi.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/pic32mx.h"
-#include "sim/board.h"
+#include "sim/boards/board.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The adc driver in the card demo profile: initADC announces itself, each time it runs.
 #include "drivers/adc.h"
 #include "drivers/uart.h"
-#include "sim/analog.h"
+#include "sim/devices/analog.h"
 #include "tests/common/board_fixture.h"
 
 namespace {

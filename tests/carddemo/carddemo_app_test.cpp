@@ -7,10 +7,10 @@
 
 #include "platform/host/host_backend.h"
 #include "platform/pic32mx.h"
-#include "sim/board.h"
-#include "sim/sd_card.h"
-#include "sim/spi.h"
-#include "sim/terminal.h"
+#include "sim/boards/board.h"
+#include "sim/devices/sd_card.h"
+#include "sim/chip/spi.h"
+#include "sim/devices/terminal.h"
 
 extern "C" int carddemo_main(int argc, char** argv);
 extern "C" int carddemo_earlier_main(int argc, char** argv);

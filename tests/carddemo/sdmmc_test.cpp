@@ -8,9 +8,9 @@
 #include "drivers/sdmmc.h"
 #include "platform/host/host_backend.h"
 #include "platform/pic32mx.h"
-#include "sim/board.h"
-#include "sim/sd_card.h"
-#include "sim/spi.h"
+#include "sim/boards/board.h"
+#include "sim/devices/sd_card.h"
+#include "sim/chip/spi.h"
 
 namespace {
 

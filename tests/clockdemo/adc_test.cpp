@@ -4,7 +4,7 @@
 
 #include "drivers/adc.h"
 #include "platform/pic32mx.h"
-#include "sim/analog.h"
+#include "sim/devices/analog.h"
 #include "tests/common/board_fixture.h"
 
 namespace {

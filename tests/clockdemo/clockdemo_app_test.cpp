@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "platform/host/host_backend.h"
-#include "sim/board.h"
-#include "sim/i2c_bus.h"
-#include "sim/rtc_chip.h"
-#include "sim/terminal.h"
+#include "sim/boards/board.h"
+#include "sim/wires/i2c_bus.h"
+#include "sim/devices/rtc_chip.h"
+#include "sim/devices/terminal.h"
 
 extern "C" int clockdemo_main(int argc, char** argv);
 extern "C" const uint32_t firmware_config_words[3];

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "platform/host/host_backend.h"
-#include "sim/board.h"
-#include "sim/terminal.h"
+#include "sim/boards/board.h"
+#include "sim/devices/terminal.h"
 
 class BoardTest : public ::testing::Test {
 protected:

@@ -7,8 +7,8 @@
 
 #include "drivers/i2c.h"
 #include "drivers/uart.h"
-#include "sim/i2c_bus.h"
-#include "sim/rtc_chip.h"
+#include "sim/wires/i2c_bus.h"
+#include "sim/devices/rtc_chip.h"
 #include "tests/common/board_fixture.h"
 
 class I2cBoardTest : public BoardTest {

@@ -8,7 +8,7 @@
 
 #include "drivers/adc.h"
 #include "measure/irmsmeter/irmsmeter.h"
-#include "sim/analog.h"
+#include "sim/devices/analog.h"
 #include "tests/common/board_fixture.h"
 
 namespace {

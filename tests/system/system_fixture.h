@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/i2c_bus.h"
-#include "sim/spi.h"
+#include "sim/wires/i2c_bus.h"
+#include "sim/chip/spi.h"
 #include "tools/image_board.h"
 
 namespace systemtest {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/analog.h"
+#include "sim/devices/analog.h"
 #include "tests/system/system_fixture.h"
 
 namespace {

@@ -1,0 +1,59 @@
+// Interrupt controller of the PIC32MX3xx/4xx: IFS/IEC flags and enables, IPC priorities,
+// multi-vector mode, and the request the core sees.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "sim/chip/model.h"
+#include "sim/chip/sfr_bus.h"
+
+namespace sim {
+
+namespace irq {
+// Interrupt request bits (IFS/IEC bit n; n >= 32 is IFS1/IEC1 bit n - 32).
+constexpr unsigned CoreTimer = 0, T1 = 4, T2 = 8, T3 = 12, T4 = 16, T5 = 20;
+constexpr unsigned SPI1E = 23, U1E = 26, U1RX = 27, U1TX = 28, I2C1B = 29, I2C1S = 30, I2C1M = 31;
+constexpr unsigned CN = 32, AD1 = 33, SPI2E = 37, SPI2TX = 38, SPI2RX = 39, U2E = 40, U2RX = 41, U2TX = 42;
+constexpr unsigned I2C2B = 43, I2C2S = 44, I2C2M = 45, FSCM = 46, RTCC = 47;
+constexpr unsigned Count = 64;
+}  // namespace irq
+
+struct InterruptRequest {
+    unsigned vector;
+    unsigned priority;
+    unsigned subPriority;
+};
+
+class Intc : public Model {
+public:
+    explicit Intc(SfrBus& bus);
+
+    void raise(unsigned irq);
+    void lower(unsigned irq);
+    bool flag(unsigned irq) const;
+    bool enabled(unsigned irq) const;
+
+    // Hardware vector of an interrupt request bit, or -1 where the bit has no source.
+    static int vectorOf(unsigned irq);
+    unsigned priorityOf(unsigned vector) const;
+    unsigned subPriorityOf(unsigned vector) const;
+    bool multiVector() const;
+
+    // Highest request: priority, then sub-priority, then lowest vector number.
+    std::optional<InterruptRequest> pending() const;
+
+    // Called when software clears the flag (level-type sources set it again).
+    void onFlagCleared(unsigned irq, std::function<void()> fn) { clearedHooks_.push_back({irq, std::move(fn)}); }
+
+private:
+    Register* ifs_[2];
+    Register* iec_[2];
+    Register* ipc_[16] = {};
+    Register* intcon_;
+    std::vector<std::pair<unsigned, std::function<void()>>> clearedHooks_;
+    void flagsWritten(unsigned word, uint32_t before, uint32_t after);
+};
+
+}  // namespace sim

@@ -1,0 +1,157 @@
+// SPI master (SPI2 of the 64-pin part) and a logic analyser for an SPI bus with one
+// select line. The master shifts bit by bit on its pin nets: SCK = PBCLK / (2 x (BRG + 1)),
+// clock polarity from CKP, output edge from CKE, input sample point from SMP.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sim/chip/model.h"
+#include "sim/wires/net.h"
+#include "sim/time/scheduler.h"
+#include "sim/chip/sfr_bus.h"
+
+namespace sim {
+
+class Intc;
+class Ports;
+
+class Spi : public Model {
+public:
+    struct Config {
+        unsigned index;  // 2 for SPI2
+        uint32_t base;   // SPIxCON address
+        unsigned irqError, irqTx, irqRx;
+        char port;       // the port that carries SCK, SDI and SDO
+        unsigned sckBit, sdiBit, sdoBit;
+    };
+
+    Spi(const Config& c, SfrBus& bus, Ports& ports, Scheduler& sched, Intc& intc, std::function<unsigned()> pbdiv);
+
+    Net& sckNet() { return *sck_; }
+    Net& sdiNet() { return *sdi_; }
+    Net& sdoNet() { return *sdo_; }
+    // Half a period of SCK at the programmed rate, in system-clock cycles.
+    Cycles halfPeriodCycles() const;
+    // Words received while the receive buffer was still full (SPIROV events).
+    uint64_t overruns() const { return overruns_; }
+
+    void reset() override;
+
+private:
+    Config cfg_;
+    Ports& ports_;
+    Scheduler& sched_;
+    Intc& intc_;
+    std::function<unsigned()> pbdiv_;
+    Register *con_, *stat_, *buf_, *brg_;
+    Net *sck_, *sdi_, *sdo_;
+    int sckDriver_, sdoDriver_;
+
+    uint32_t txBuf_ = 0;     // SPIxTXB
+    bool txFull_ = false;
+    uint32_t rxBuf_ = 0;     // SPIxRXB
+    bool rxFull_ = false;
+    bool shifting_ = false;
+    uint32_t shiftOut_ = 0, shiftIn_ = 0;
+    unsigned width_ = 8, sampled_ = 0;
+    bool sdoLevel_ = false;
+    uint64_t generation_ = 0;  // invalidates the steps of a transfer that was aborted
+    uint64_t overruns_ = 0;
+
+    bool on() const { return con_->bit(15); }
+    bool master() const { return con_->bit(5); }
+    bool ckp() const { return con_->bit(6); }
+    bool cke() const { return con_->bit(8); }
+    bool smp() const { return con_->bit(9); }
+    bool sdoEnabled() const { return !con_->bit(12); }
+
+    void configure(uint32_t before, uint32_t after);
+    void abort();
+    void drivePins();
+    void updateStatus();
+    void startNext();
+    void step(unsigned k, Cycles t0, Cycles half, uint64_t gen);
+    void outputBit(unsigned i);
+};
+
+// Names of the nets of an SPI bus with one card-select line (the SD card slot on SPI2:
+// select RB13, SCK2 = RG6, SDI2 = RG7 carries the card's output, SDO2 = RG8).
+struct SpiWiring {
+    std::string select = "RB13";
+    std::string sck = "RG6";
+    std::string mosi = "RG8";
+    std::string miso = "RG7";
+};
+
+// One entry of the analyser's record.
+struct SpiEvent {
+    enum class Kind { Select, Release, Byte, Command, Response, NoResponse };
+    Kind kind;
+    Cycles time;
+    // Byte: the byte on each line, whether the select line was low while it was clocked,
+    // and SCK measured over its eight sample edges.
+    uint8_t mosi = 0xFF, miso = 0xFF;
+    bool selected = false;
+    double sckHz = 0;
+    // Command: index, argument and CRC byte of a 6-byte frame.
+    uint8_t command = 0;
+    uint32_t argument = 0;
+    uint8_t crc = 0;
+    // Response (R1), or NoResponse: bytes clocked after the frame up to and including it.
+    uint8_t response = 0xFF;
+    unsigned pollBytes = 0;
+};
+
+// Turns the nets of the bus into a time-stamped record: select changes, every byte
+// exchanged (MOSI and MISO, sampled on the edges of the SPI mode), and SD commands and
+// their R1 responses decoded from them.
+class SpiAnalyser {
+public:
+    SpiAnalyser(Nets& nets, Scheduler& sched, uint64_t sysclkHz, const SpiWiring& wiring = {}, unsigned mode = 0);
+
+    const std::vector<SpiEvent>& events() const { return events_; }
+    std::vector<SpiEvent> bytes() const { return only(SpiEvent::Kind::Byte); }
+    std::vector<SpiEvent> commands() const { return only(SpiEvent::Kind::Command); }
+    std::vector<SpiEvent> only(SpiEvent::Kind kind) const;
+    void clear() { events_.clear(); }
+
+    // The record as text, one line per event.
+    std::string text() const;
+    std::string line(const SpiEvent& e) const;
+    // Called with each line as it is recorded (a live trace).
+    std::function<void(const std::string&)> onLine;
+
+    static std::string commandName(uint8_t index);
+    static std::string describeR1(uint8_t r1);
+    // CRC7 of a command frame's first five bytes, as the frame's last byte (CRC << 1 | 1).
+    static uint8_t frameCrc(const uint8_t* first5);
+
+private:
+    Scheduler& sched_;
+    uint64_t sysclk_;
+    Net& select_;
+    Net& sck_;
+    Net& mosi_;
+    Net& miso_;
+    bool sampleOnRising_;
+    std::vector<SpiEvent> events_;
+
+    // shifting
+    unsigned bits_ = 0;
+    uint8_t mosiByte_ = 0, misoByte_ = 0;
+    Cycles firstEdge_ = 0;
+    // decoding
+    std::vector<uint8_t> frame_;
+    bool awaiting_ = false;
+    unsigned polls_ = 0;
+
+    void record(SpiEvent e);
+    void selectChanged(bool level);
+    void sampleEdge();
+    void decode(const SpiEvent& byte);
+    void endOfResponseWindow();
+};
+
+}  // namespace sim

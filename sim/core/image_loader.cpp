@@ -1,0 +1,231 @@
+#include "sim/core/image_loader.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace sim {
+
+namespace {
+
+std::string hex32(uint64_t v) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "0x%08llX", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+// Physical address of an address found in a file: physical already, or KSEG0/KSEG1.
+bool fileAddressToPhysical(uint32_t a, uint32_t& physical) {
+    if (a < 0x20000000u) {
+        physical = a;
+        return true;
+    }
+    return toPhysical(a, physical);
+}
+
+void checkInMap(const MemoryLayout& layout, uint32_t physical, uint64_t bytes, const std::string& what) {
+    if (bytes == 0) return;
+    Region r = layout.regionOf(physical, bytes);
+    if (r == Region::Ram || r == Region::Flash || r == Region::Boot) return;
+    throw ImageError(what + " at " + hex32(physical) + ".." + hex32(physical + bytes - 1) +
+                     " lies outside data RAM (" + hex32(phys::kRam) + ", " + std::to_string(layout.ramBytes) +
+                     " bytes), program flash (" + hex32(phys::kFlash) + ", " + std::to_string(layout.flashBytes) +
+                     " bytes) and boot flash (" + hex32(phys::kBoot) + ", " + std::to_string(phys::kBootBytes) +
+                     " bytes)");
+}
+
+uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+
+}  // namespace
+
+ConfigWords Image::configWords() const {
+    uint8_t words[16];
+    std::memset(words, 0xFF, sizeof words);
+    for (const ImageSegment& s : segments)
+        for (size_t i = 0; i < s.bytes.size(); ++i) {
+            uint64_t a = uint64_t(s.address) + i;
+            if (a >= phys::kConfigWords && a < phys::kConfigWords + 16) words[a - phys::kConfigWords] = s.bytes[i];
+        }
+    ConfigWords cfg;
+    cfg.devcfg3 = le32(words);
+    cfg.devcfg2 = le32(words + 4);
+    cfg.devcfg1 = le32(words + 8);
+    cfg.devcfg0 = le32(words + 12);
+    return cfg;
+}
+
+Image parseElf(std::span<const uint8_t> f, const MemoryLayout& layout) {
+    constexpr size_t kEhdr = 52, kPhdr = 32;
+    if (f.size() < 4 || std::memcmp(f.data(), "\x7F" "ELF", 4) != 0) throw ImageError("ELF: no ELF magic number");
+    if (f.size() < kEhdr) throw ImageError("ELF: file ends inside the ELF header (" + std::to_string(f.size()) + " bytes)");
+    if (f[4] != 1) throw ImageError("ELF: not a 32-bit file (class " + std::to_string(f[4]) + ")");
+    if (f[5] != 1) throw ImageError("ELF: not little-endian (data encoding " + std::to_string(f[5]) + ")");
+    if (f[6] != 1) throw ImageError("ELF: unknown ELF version " + std::to_string(f[6]));
+    const uint8_t* h = f.data();
+    uint16_t type = le16(h + 16), machine = le16(h + 18);
+    if (machine != 8) throw ImageError("ELF: not a MIPS file (machine " + std::to_string(machine) + ")");
+    if (type != 2) throw ImageError("ELF: not an executable (type " + std::to_string(type) + "; a relocatable module must be linked first)");
+    uint32_t entry = le32(h + 24), phoff = le32(h + 28);
+    uint16_t phentsize = le16(h + 42), phnum = le16(h + 44);
+    if (phnum == 0) throw ImageError("ELF: no program headers");
+    if (phentsize != kPhdr) throw ImageError("ELF: program header entries of " + std::to_string(phentsize) + " bytes, expected 32");
+    if (uint64_t(phoff) + uint64_t(phnum) * kPhdr > f.size())
+        throw ImageError("ELF: program header table (" + std::to_string(phnum) + " entries at offset " +
+                         std::to_string(phoff) + ") runs past the end of the file (" + std::to_string(f.size()) + " bytes)");
+
+    Image img;
+    img.format = "ELF";
+    img.entry = entry;
+    for (unsigned i = 0; i < phnum; ++i) {
+        const uint8_t* p = h + phoff + i * kPhdr;
+        uint32_t ptype = le32(p), offset = le32(p + 4), vaddr = le32(p + 8), paddr = le32(p + 12);
+        uint32_t filesz = le32(p + 16), memsz = le32(p + 20);
+        if (ptype != 1 || filesz == 0) continue;  // PT_LOAD with contents only
+        std::string what = "ELF: segment " + std::to_string(i) + " (virtual " + hex32(vaddr) + ")";
+        if (filesz > memsz) throw ImageError(what + ": file size " + std::to_string(filesz) + " exceeds memory size " + std::to_string(memsz));
+        if (uint64_t(offset) + filesz > f.size())
+            throw ImageError(what + ": contents at offset " + std::to_string(offset) + " (" + std::to_string(filesz) +
+                             " bytes) run past the end of the file (" + std::to_string(f.size()) + " bytes)");
+        uint32_t physical;
+        if (!fileAddressToPhysical(paddr, physical))
+            throw ImageError(what + ": load address " + hex32(paddr) + " is not a physical, KSEG0 or KSEG1 address");
+        checkInMap(layout, physical, filesz, what);
+        img.segments.push_back({physical, std::vector<uint8_t>(h + offset, h + offset + filesz)});
+    }
+    if (img.segments.empty()) throw ImageError("ELF: no loadable segment with contents");
+    return img;
+}
+
+Image parseIntelHex(std::string_view text, const MemoryLayout& layout) {
+    Image img;
+    img.format = "Intel HEX";
+    uint32_t linearBase = 0;  // record 04 (upper 16 bits) or 02 (segment x 16)
+    bool segmented = false;
+    bool ended = false;
+    unsigned lineNo = 0;
+    size_t pos = 0;
+    auto hexDigit = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    while (pos < text.size()) {
+        size_t eol = text.find('\n', pos);
+        if (eol == std::string_view::npos) eol = text.size();
+        std::string_view line = text.substr(pos, eol - pos);
+        pos = eol + 1;
+        ++lineNo;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+        if (line.empty()) continue;
+        std::string where = "Intel HEX line " + std::to_string(lineNo);
+        if (ended) throw ImageError(where + ": record after the end-of-file record");
+        if (line[0] != ':') throw ImageError(where + ": does not start with ':'");
+        line.remove_prefix(1);
+        if (line.size() % 2) throw ImageError(where + ": odd number of hex digits");
+        std::vector<uint8_t> rec(line.size() / 2);
+        for (size_t i = 0; i < rec.size(); ++i) {
+            int hi = hexDigit(line[2 * i]), lo = hexDigit(line[2 * i + 1]);
+            if (hi < 0 || lo < 0) throw ImageError(where + ": '" + std::string(line.substr(2 * i, 2)) + "' is not a hex byte");
+            rec[i] = uint8_t(hi << 4 | lo);
+        }
+        if (rec.size() < 5) throw ImageError(where + ": record too short");
+        unsigned count = rec[0];
+        if (rec.size() != count + 5u)
+            throw ImageError(where + ": byte count " + std::to_string(count) + " does not match the record length " +
+                             std::to_string(rec.size() - 5));
+        uint8_t sum = 0;
+        for (uint8_t b : rec) sum = uint8_t(sum + b);
+        if (sum != 0) {
+            uint8_t expect = uint8_t(rec.back() - sum);
+            char buf[80];
+            std::snprintf(buf, sizeof buf, ": checksum 0x%02X, the record's bytes need 0x%02X", rec.back(), expect);
+            throw ImageError(where + buf);
+        }
+        unsigned offset = unsigned(rec[1]) << 8 | rec[2];
+        unsigned type = rec[3];
+        const uint8_t* data = rec.data() + 4;
+        auto needCount = [&](unsigned n) {
+            if (count != n) throw ImageError(where + ": record type " + std::to_string(type) + " needs " + std::to_string(n) + " data bytes, has " + std::to_string(count));
+        };
+        switch (type) {
+            case 0x00: {
+                if (count == 0) break;
+                // Linear addresses run on; segment addresses wrap within their 64 KiB.
+                std::vector<std::pair<uint32_t, uint8_t>> bytes;
+                for (unsigned i = 0; i < count; ++i) {
+                    uint32_t a = segmented ? linearBase + ((offset + i) & 0xFFFF) : linearBase + offset + i;
+                    bytes.push_back({a, data[i]});
+                }
+                for (auto [a, b] : bytes) {
+                    uint32_t physical;
+                    if (!fileAddressToPhysical(a, physical))
+                        throw ImageError(where + ": address " + hex32(a) + " is not a physical, KSEG0 or KSEG1 address");
+                    checkInMap(layout, physical, 1, where + ": data");
+                    if (!img.segments.empty()) {
+                        ImageSegment& last = img.segments.back();
+                        if (uint64_t(last.address) + last.bytes.size() == physical) {
+                            last.bytes.push_back(b);
+                            continue;
+                        }
+                    }
+                    img.segments.push_back({physical, {b}});
+                }
+                break;
+            }
+            case 0x01:
+                needCount(0);
+                ended = true;
+                break;
+            case 0x02:
+                needCount(2);
+                linearBase = (uint32_t(data[0]) << 8 | data[1]) << 4;
+                segmented = true;
+                break;
+            case 0x03:
+                needCount(4);
+                img.entry = ((uint32_t(data[0]) << 8 | data[1]) << 4) + (uint32_t(data[2]) << 8 | data[3]);
+                break;
+            case 0x04:
+                needCount(2);
+                linearBase = (uint32_t(data[0]) << 8 | data[1]) << 16;
+                segmented = false;
+                break;
+            case 0x05:
+                needCount(4);
+                img.entry = uint32_t(data[0]) << 24 | uint32_t(data[1]) << 16 | uint32_t(data[2]) << 8 | data[3];
+                break;
+            default: throw ImageError(where + ": unknown record type " + std::to_string(type));
+        }
+    }
+    if (!ended) throw ImageError("Intel HEX: no end-of-file record");
+    if (img.segments.empty()) throw ImageError("Intel HEX: no data records");
+    return img;
+}
+
+Image readImage(const std::string& path, const MemoryLayout& layout) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw ImageError(path + ": cannot open");
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    try {
+        if (bytes.size() >= 4 && std::memcmp(bytes.data(), "\x7F" "ELF", 4) == 0) return parseElf(bytes, layout);
+        size_t i = 0;
+        while (i < bytes.size() && (bytes[i] == ' ' || bytes[i] == '\t' || bytes[i] == '\r' || bytes[i] == '\n')) ++i;
+        if (i < bytes.size() && bytes[i] == ':')
+            return parseIntelHex(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), layout);
+        throw ImageError("neither an ELF file nor an Intel HEX file");
+    } catch (const ImageError& e) {
+        throw ImageError(path + ": " + e.what());
+    }
+}
+
+void loadImage(MemoryMap& memory, const Image& image) {
+    for (const ImageSegment& s : image.segments) {
+        checkInMap(memory.layout(), s.address, s.bytes.size(), image.format + " segment");
+        memory.write(s.address, s.bytes.data(), s.bytes.size());
+    }
+}
+
+}  // namespace sim

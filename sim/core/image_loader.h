@@ -1,0 +1,50 @@
+// Firmware images for the simulated chip: ELF32 little-endian MIPS executables and Intel
+// HEX files, checked against the chip's memory map before anything is written.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/core/memory_map.h"
+#include "sim/chip/system.h"
+
+namespace sim {
+
+// A malformed file, or one that would write outside RAM, program flash or boot flash.
+class ImageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct ImageSegment {
+    uint32_t address;  // physical
+    std::vector<uint8_t> bytes;
+};
+
+struct Image {
+    std::string format;  // "ELF" or "Intel HEX"
+    std::vector<ImageSegment> segments;
+    std::optional<uint32_t> entry;
+
+    // DEVCFG3..DEVCFG0 as the image programs them (erased words where it does not).
+    ConfigWords configWords() const;
+};
+
+// ELF: the file bytes of every PT_LOAD segment at its physical address (p_paddr; a
+// KSEG0/KSEG1 address stands for its physical one). Memory past p_filesz is left alone:
+// the run-time's start-up zeroes .bss.
+Image parseElf(std::span<const uint8_t> file, const MemoryLayout& layout);
+// Intel HEX: records 00 (data), 01 (end of file), 02 (extended segment address), 03 and
+// 05 (start address), 04 (extended linear address).
+Image parseIntelHex(std::string_view text, const MemoryLayout& layout);
+// Reads a file and picks the format from its first bytes.
+Image readImage(const std::string& path, const MemoryLayout& layout);
+
+// Writes the image into the memories (flash programmed, RAM preset).
+void loadImage(MemoryMap& memory, const Image& image);
+
+}  // namespace sim

@@ -1,0 +1,249 @@
+// The M4K core of the PIC32MX: a MIPS32 release 2 integer interpreter on the virtual board.
+// It fetches from its own copy of the chip's flash and RAM (memory()), reaches the
+// peripherals through the board's SFR bus, takes interrupts from the board's interrupt
+// controller and keeps its time in the board's scheduler. Instructions are decoded once
+// per word and run by a direct-threaded interpreter.
+//
+// Interrupts (external controller mode): the highest request of board.intc is taken when
+// Status.IE = 1, EXL = ERL = 0, not in debug mode, and its priority is above Status.IPL;
+// Cause.RIPL = priority, EPC = the interrupted instruction (its branch, with Cause.BD, in
+// a delay slot). Vector: EBase + 0x200 + vector x IntCtl.VS x 32 with Cause.IV = 1 and
+// Status.BEV = 0, else the general exception entry (EBase + 0x180, 0xBFC00380 with BEV).
+// A software reset (RSWRST, through Board::onReset) restarts the core at 0xBFC00000 at its
+// next instruction boundary; nmi() enters there with Status.NMI, ErrorEPC set.
+// Not modelled: shadow register sets (SRSCtl reads 0; rdpgpr/wrpgpr use the one set), user
+// mode (the core always runs in kernel mode), MIPS16e (a jump to an odd address raises
+// AdEL), the software interrupts of Cause.IP1..0, nested exceptions in debug mode (they
+// take the general vector).
+//
+// Timing, per instruction: 1 cycle, plus
+//  - multiply/divide (fast MDU): mult/multu/madd/maddu/msub/msubu deliver HI/LO 1 cycle
+//    after issue when rt fits in 16 bits, 2 cycles otherwise; mul takes 2 or 3 cycles;
+//    div/divu deliver after 12/19/26/33 cycles by the significant bits of rs (8/16/24/32)
+//    and block the next MDU operation until then; mfhi/mflo/mthi/mtlo wait for the result;
+//  - flash (program or boot): through KSEG0 with Config.K0 = 3 (cacheable) every access
+//    hits the prefetch cache (its 16-line capacity is not modelled); uncached, an
+//    instruction fetch that enters another 16-byte flash line waits CHECON.PFMWS cycles
+//    unless it is the next line and predictive prefetch covers uncached regions
+//    (CHECON.PREFEN bit 1), and a data load waits CHECON.PFMWS cycles;
+//  - data RAM: one wait state per access while BMXCON.BMXWSDRM is set (fetches too);
+//  - SFR load or store: `CoreOptions::sfrCycles` more (the peripheral bus);
+//  - exception and interrupt entry: `CoreOptions::exceptionCycles` more.
+// Count advances at half the system clock (sim::Cp0).
+//
+// Memory: KSEG0 and KSEG1 map the low 512 MiB; data RAM, program flash and boot flash are
+// memory, 0x1F800000..0x1F8FFFFF is the SFR bus; anything else is a bus error (IBE on a
+// fetch, DBE on data), and so is a store to flash.
+// SFR accesses narrower than a word: a load reads the whole register once and picks its
+// byte lane; a store writes one word in which the other lanes keep the register's
+// current value (on a CLR/SET/INV companion and a data register they are 0), so only the
+// addressed lane changes, as on the chip's peripheral bus.
+//
+// Fast-forward: when the core repeats a loop that only polls (SFRs whose values change
+// only in scheduled events, Count, memory it does not write) the whole iterations up to
+// the board's next event are skipped in one step; Count-dependent exits are worked out
+// exactly, so every trace is the same as without it. A `wait` sleeps to the next event
+// in any case.
+#pragma once
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "sim/boards/board.h"
+#include "sim/core/memory_map.h"
+#include "sim/core/mips_decode.h"
+
+namespace sim {
+
+struct CoreOptions {
+    bool fastForward = true;  // off: every instruction runs
+    // A debug probe is attached: sdbbp stops run() at the sdbbp instead of taking the
+    // debug exception.
+    bool debugProbe = false;
+    Cycles sfrCycles = 3;
+    Cycles exceptionCycles = 3;
+};
+
+enum class StopReason { TimeLimit, Breakpoint, Stopped };
+
+struct CoreStats {
+    uint64_t instructions = 0;         // executed
+    uint64_t skippedInstructions = 0;  // covered by fast-forward
+    uint64_t fastForwards = 0;
+    Cycles skippedCycles = 0;
+    uint64_t exceptions = 0;  // interrupts included
+    uint64_t interrupts = 0;
+    uint64_t resets = 0;
+};
+
+namespace exc {
+constexpr unsigned Int = 0, AdEL = 4, AdES = 5, IBE = 6, DBE = 7, Sys = 8, Bp = 9, RI = 10, CpU = 11, Ov = 12, Tr = 13;
+}
+
+class MipsCore {
+public:
+    explicit MipsCore(Board& board, const CoreOptions& options = {});
+    ~MipsCore();
+    MipsCore(const MipsCore&) = delete;
+    MipsCore& operator=(const MipsCore&) = delete;
+
+    Board& board() { return board_; }
+    MemoryMap& memory() { return mem_; }
+    CoreOptions& options() { return opt_; }
+    const CoreStats& stats() const { return stats_; }
+
+    // Runs until virtual time reaches `until` (at an instruction boundary), or a stop. A
+    // limit set with Board::stopAt also ends it, at the next instruction boundary.
+    StopReason run(Cycles until);
+    // Ends the current run() at the next instruction boundary (from a model's callback).
+    void requestStop();
+    // Non-maskable interrupt: taken at the next instruction boundary.
+    void nmi();
+    // The core's reset (as the chip's reset of the core): reset vector, no pending state.
+    // The board's own reset, with CP0, is the board's.
+    void reset();
+
+    Cycles cycles() const { return cycles_; }
+    uint32_t pc() const { return pc_; }
+    void setPc(uint32_t pc);
+    uint32_t reg(unsigned n) const { return n < 32 ? regs_[n] : 0; }
+    void setReg(unsigned n, uint32_t v) {
+        if (n && n < 32) regs_[n] = v;
+    }
+    uint32_t hi() const { return hi_; }
+    uint32_t lo() const { return lo_; }
+    void setHi(uint32_t v) { hi_ = v; }
+    void setLo(uint32_t v) { lo_ = v; }
+    bool inDebugMode() const { return debugMode_; }
+
+private:
+    struct FetchWindow {
+        uint32_t base = 0, size = 0;  // virtual addresses [base, base + size)
+        mips::Decoded* decoded = nullptr;
+        const uint8_t* bytes = nullptr;
+        Cycles cost = 1;  // per instruction
+    };
+    // Where a data access lands.
+    struct Access {
+        Region region;
+        uint32_t offset;  // within the region (physical address for the SFR window)
+        bool cached;
+    };
+    // One instruction of a loop being watched for fast-forward, with the state before it.
+    struct Step {
+        uint32_t pc;
+        mips::Decoded d;
+        uint32_t regs[33];
+        uint32_t hi, lo;
+        Cycles time;
+        Cycles mduReady;
+        uint32_t fetchLine;
+    };
+    enum class Recorded { Done, Ended };
+    struct Input {  // an SFR or Count read in a watched loop
+        unsigned step;
+        bool count;
+        uint32_t address, value;
+        Cycles time;
+    };
+
+    Board& board_;
+    CoreOptions opt_;
+    MemoryMap mem_;
+    CoreStats stats_;
+
+    // Architectural state.
+    uint32_t regs_[33] = {};  // 32 is the sink for writes to $zero
+    uint32_t hi_ = 0, lo_ = 0;
+    uint32_t pc_ = 0, npc_ = 0;  // next instruction and the one after it
+    bool slot_ = false;          // pc_ is in a branch delay slot
+    bool llbit_ = false;
+    bool debugMode_ = false;
+
+    // Time.
+    Cycles cycles_ = 0;
+    Cycles limit_ = 0;     // the inner loop returns when cycles_ reaches it
+    Cycles mduReady_ = 0;  // HI/LO valid from here
+    Cycles divBusy_ = 0;   // the divider takes no new operation before here
+    bool waiting_ = false;
+
+    // Pending requests from outside the instruction stream.
+    bool resetPending_ = false;
+    bool nmiPending_ = false;
+    bool stopRequested_ = false;
+    bool limitReached_ = false;  // Board::stopAt fired
+    bool breakpoint_ = false;
+
+    // The instruction being executed, for exceptions raised in helpers.
+    uint32_t curPc_ = 0;
+    bool curSlot_ = false;
+    uint32_t cpUnit_ = 0;  // Cause.CE of a coprocessor-unusable exception
+
+    // Memory timing, from CHECON, BMXCON and Config.K0.
+    bool k0Cached_ = false;
+    unsigned pfmws_ = 7;
+    bool prefetchUncached_ = false;
+    Cycles ramWait_ = 1;
+    uint32_t lastFetchLine_ = 0xFFFFFFFF;
+    Register* checon_ = nullptr;
+    Register* bmxcon_ = nullptr;
+
+    // Decoded instructions, one per word of each memory.
+    std::vector<mips::Decoded> decRam_, decFlash_, decBoot_;
+    uint64_t memGeneration_ = ~0ull;
+    FetchWindow fw_;
+
+    // Fast-forward.
+    uint32_t trigPc_ = 0;
+    Cycles trigTime_ = 0;
+    bool ffRequest_ = false;
+    bool recording_ = false;
+    std::vector<Step> steps_;
+    std::vector<Input> inputs_;
+    struct Backoff {
+        unsigned failures = 0;
+        uint64_t retryAt = 0;
+    };
+    std::unordered_map<uint32_t, Backoff> backoff_;
+
+    std::function<void(const ResetRecord&)> previousOnReset_;
+
+    void execute();
+    void service();
+    void coreReset();
+    void refreshTiming();
+    void invalidateDecoded();
+    bool setFetchWindow(uint32_t pc, Cycles& cyc);
+
+    // Exceptions: state of the faulting instruction comes from curPc_/curSlot_.
+    void exception(unsigned code, Cycles& cyc);
+    void exceptionAt(unsigned code, uint32_t epc, bool bd, Cycles& cyc);
+    void takeInterrupt(unsigned vector, unsigned priority);
+    uint32_t generalVector() const;
+
+    // Data access slow paths: false when an exception was raised.
+    bool classify(uint32_t va, Access& a) const;
+    bool loadSlow(uint32_t va, unsigned size, uint32_t& value, Cycles& cyc);
+    bool storeSlow(uint32_t va, unsigned size, uint32_t value, Cycles& cyc);
+    uint32_t sfrRead(uint32_t physical, unsigned size, Cycles& cyc);
+    void sfrWrite(uint32_t physical, unsigned size, uint32_t value, Cycles& cyc);
+    void syncScheduler(Cycles cyc);
+
+    uint32_t cp0Read(unsigned reg, unsigned sel, Cycles cyc);
+    void cp0Write(unsigned reg, unsigned sel, uint32_t value, Cycles cyc);
+    void eret(Cycles& cyc);
+    void deret();
+    void debugException(Cycles& cyc);
+
+    // Fast-forward helpers.
+    void ffNote(uint32_t pc, Cycles cyc);
+    void ffInput(bool count, uint32_t address, uint32_t value, Cycles time);
+    void tryFastForward(Cycles until);
+    bool stepOnce(Cycles until, Cycles eventAt);
+    Recorded recordIteration(uint32_t head, uint32_t headNpc, bool headSlot, Cycles until, Cycles eventAt);
+    bool peekDecoded(uint32_t pc, mips::Decoded& d);
+    bool stableSfr(uint32_t physical);
+    void ffFailed(uint32_t pc, Cycles now);
+};
+
+}  // namespace sim

@@ -1,0 +1,67 @@
+#include "sim/wires/net.h"
+
+namespace sim {
+
+bool Net::driven() const {
+    for (Drive d : drivers_)
+        if (d != Drive::Z) return true;
+    return false;
+}
+
+int Net::addDriver() {
+    drivers_.push_back(Drive::Z);
+    return static_cast<int>(drivers_.size()) - 1;
+}
+
+void Net::drive(int driver, Drive d) {
+    if (drivers_.at(driver) == d) return;
+    drivers_[driver] = d;
+    recompute(true);
+}
+
+void Net::recompute(bool notify) {
+    bool low = false, high = false;
+    for (Drive d : drivers_) {
+        low |= d == Drive::Low;
+        high |= d == Drive::High;
+    }
+    // A low driver wins: open-drain buses are wired-AND, and a push-pull fight reads low.
+    bool level = low ? false : high ? true : pull_ == Pull::Up;
+    if (level == level_ || !notify) {
+        level_ = level;
+        return;
+    }
+    level_ = level;
+    for (size_t i = 0; i < listeners_.size(); ++i) listeners_[i](*this, level_);
+}
+
+Net& Nets::get(const std::string& name, Pull pull) {
+    auto it = nets_.find(name);
+    if (it != nets_.end()) return *it->second;
+    auto& n = nets_[name] = std::make_unique<Net>(name, pull);
+    hook(*n);
+    return *n;
+}
+
+Net* Nets::find(const std::string& name) {
+    auto it = nets_.find(name);
+    return it == nets_.end() ? nullptr : it->second.get();
+}
+
+void Nets::hook(Net& n) {
+    n.listen([this](Net& net, bool level) {
+        if (recordAll_ || recorded_.count(net.name())) changes_.push_back({sched_.now(), net.name(), level});
+    });
+}
+
+void Nets::record(const std::string& name) { recorded_[name] = true; }
+void Nets::recordAll() { recordAll_ = true; }
+
+std::vector<PinChange> Nets::changesOf(const std::string& name) const {
+    std::vector<PinChange> out;
+    for (const auto& c : changes_)
+        if (c.net == name) out.push_back(c);
+    return out;
+}
+
+}  // namespace sim
