@@ -48,10 +48,10 @@ int main(int argc, char** argv) {
     sim::BoardConfig cfg;
     cfg.config = tools::configWords(CARDDEMO_CONFIG_WORDS);
     sim::Board board(cfg);
-    board.add<sim::SdCard>(board.nets, card);
+    sim::SdCard::insert(board, card);
     sim::Terminal terminal(board.sched, board.uart1.txNet(), board.uart1.rxNet(), board.sysclkHz());
     tools::consoleToStdout(terminal);
-    sim::SpiAnalyser analyser(board.nets, board.sched, board.sysclkHz());
+    sim::SpiAnalyser analyser(board.nets, board.sched, board.sysclkHz(), board.description().cardSlot);
     if (traceSpi) tools::traceToStderr(analyser);
 
     platform::host::attach(&board);

@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     cfg.config = tools::configWords(firmware_config_words);
     sim::Board board(cfg);
     if (rtc) sim::RtcChip::attach(board);
-    auto& analyser = board.add<sim::I2cAnalyser>(board.sched, sim::i2cBus(board.nets), board.sysclkHz());
+    auto& analyser = board.add<sim::I2cAnalyser>(board.sched, sim::RtcChip::busOf(board), board.sysclkHz());
     if (traceI2c) tools::traceToStderr(analyser);
     sim::Terminal terminal(board.sched, board.uart1.txNet(), board.uart1.rxNet(), board.sysclkHz());
     tools::consoleToStdout(terminal);

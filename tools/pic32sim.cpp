@@ -104,10 +104,10 @@ int main(int argc, char** argv) {
     sim::MipsCore& core = target.core;
 
     if (traceI2c)
-        tools::traceToStderr(board.add<sim::I2cAnalyser>(board.sched, sim::i2cBus(board.nets), board.sysclkHz()));
+        tools::traceToStderr(board.add<sim::I2cAnalyser>(board.sched, sim::RtcChip::busOf(board), board.sysclkHz()));
     std::optional<sim::SpiAnalyser> spi;
     if (traceSpi) {
-        spi.emplace(board.nets, board.sched, board.sysclkHz());
+        spi.emplace(board.nets, board.sched, board.sysclkHz(), board.description().cardSlot);
         tools::traceToStderr(*spi);
     }
     std::optional<PinTrace> pins;

@@ -23,7 +23,7 @@ I2cMaster::I2cMaster(const Config& c, SfrBus& bus, Nets& nets, Ports& ports, Sch
       sched_(sched),
       intc_(intc),
       pbdiv_(std::move(pbdiv)),
-      lines_(i2cBus(nets, Ports::pinName(c.port, c.sdaBit), Ports::pinName(c.port, c.sclBit))),
+      lines_(i2cBus(nets, c.sda.name(), c.scl.name())),
       sdaDriver_(lines_.sda.addDriver()),
       sclDriver_(lines_.scl.addDriver()),
       watcher_(lines_, {[this] {
@@ -73,8 +73,8 @@ void I2cMaster::reset() {
     op_ = Op::None;
     sda(true);
     scl(true);
-    ports_.claim(cfg_.port, cfg_.sdaBit, false);
-    ports_.claim(cfg_.port, cfg_.sclBit, false);
+    ports_.claim(cfg_.sda.port, cfg_.sda.bit, false);
+    ports_.claim(cfg_.scl.port, cfg_.scl.bit, false);
 }
 
 void I2cMaster::sda(bool release) { lines_.sda.drive(sdaDriver_, release ? Drive::Z : Drive::Low); }
@@ -107,8 +107,8 @@ void I2cMaster::controlWritten(uint32_t before, uint32_t after) {
             switchedOff();
             return;
         }
-        ports_.claim(cfg_.port, cfg_.sdaBit, true);
-        ports_.claim(cfg_.port, cfg_.sclBit, true);
+        ports_.claim(cfg_.sda.port, cfg_.sda.bit, true);
+        ports_.claim(cfg_.scl.port, cfg_.scl.bit, true);
         sda(true);
         scl(true);
     }
@@ -130,8 +130,8 @@ void I2cMaster::switchedOff() {
     stat_->hwWrite(stat_->value() & (kErrors | ACKSTAT));
     sda(true);
     scl(true);
-    ports_.claim(cfg_.port, cfg_.sdaBit, false);
-    ports_.claim(cfg_.port, cfg_.sclBit, false);
+    ports_.claim(cfg_.sda.port, cfg_.sda.bit, false);
+    ports_.claim(cfg_.scl.port, cfg_.scl.bit, false);
 }
 
 void I2cMaster::begin(uint32_t bit) {

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "sim/wires/i2c_bus.h"
+#include "sim/boards/description.h"
 #include "sim/chip/model.h"
 #include "sim/wires/net.h"
 #include "sim/time/scheduler.h"
@@ -24,8 +25,7 @@ public:
         unsigned index;               // 1 or 2
         uint32_t base;                // I2CxCON address
         unsigned irqBus, irqMaster;   // I2CxB (collision) and I2CxM (master event)
-        char port;                    // pins taken over while the module is on
-        unsigned sdaBit, sclBit;
+        Pin sda, scl;                 // taken over while the module is on
     };
 
     I2cMaster(const Config& c, SfrBus& bus, Nets& nets, Ports& ports, Scheduler& sched, Intc& intc,

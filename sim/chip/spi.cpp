@@ -40,9 +40,9 @@ Spi::Spi(const Config& c, SfrBus& bus, Ports& ports, Scheduler& sched, Intc& int
     });
     brg_ = &bus.add(n + "BRG", c.base + 0x30, 0).writable(0x1FF);
 
-    sck_ = &ports.pin(c.port, c.sckBit);
-    sdi_ = &ports.pin(c.port, c.sdiBit);
-    sdo_ = &ports.pin(c.port, c.sdoBit);
+    sck_ = &ports.pin(c.sck.port, c.sck.bit);
+    sdi_ = &ports.pin(c.sdi.port, c.sdi.bit);
+    sdo_ = &ports.pin(c.sdo.port, c.sdo.bit);
     sckDriver_ = sck_->addDriver();
     sdoDriver_ = sdo_->addDriver();
 }
@@ -79,8 +79,8 @@ void Spi::drivePins() {
     else if (!shifting_)
         sck_->drive(sckDriver_, ckp() ? Drive::High : Drive::Low);  // the idle level
     sdo_->drive(sdoDriver_, sdoOut ? (sdoLevel_ ? Drive::High : Drive::Low) : Drive::Z);
-    ports_.claim(cfg_.port, cfg_.sckBit, sckOut);
-    ports_.claim(cfg_.port, cfg_.sdoBit, sdoOut);
+    ports_.claim(cfg_.sck.port, cfg_.sck.bit, sckOut);
+    ports_.claim(cfg_.sdo.port, cfg_.sdo.bit, sdoOut);
 }
 
 void Spi::updateStatus() {

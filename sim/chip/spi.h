@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/boards/description.h"
 #include "sim/chip/model.h"
 #include "sim/wires/net.h"
 #include "sim/time/scheduler.h"
@@ -23,8 +24,7 @@ public:
         unsigned index;  // 2 for SPI2
         uint32_t base;   // SPIxCON address
         unsigned irqError, irqTx, irqRx;
-        char port;       // the port that carries SCK, SDI and SDO
-        unsigned sckBit, sdiBit, sdoBit;
+        Pin sck, sdi, sdo;
     };
 
     Spi(const Config& c, SfrBus& bus, Ports& ports, Scheduler& sched, Intc& intc, std::function<unsigned()> pbdiv);
@@ -76,14 +76,6 @@ private:
     void outputBit(unsigned i);
 };
 
-// Names of the nets of an SPI bus with one card-select line (the SD card slot on SPI2:
-// select RB13, SCK2 = RG6, SDI2 = RG7 carries the card's output, SDO2 = RG8).
-struct SpiWiring {
-    std::string select = "RB13";
-    std::string sck = "RG6";
-    std::string mosi = "RG8";
-    std::string miso = "RG7";
-};
 
 // One entry of the analyser's record.
 struct SpiEvent {
@@ -109,7 +101,7 @@ struct SpiEvent {
 // their R1 responses decoded from them.
 class SpiAnalyser {
 public:
-    SpiAnalyser(Nets& nets, Scheduler& sched, uint64_t sysclkHz, const SpiWiring& wiring = {}, unsigned mode = 0);
+    SpiAnalyser(Nets& nets, Scheduler& sched, uint64_t sysclkHz, const SpiWiring& wiring, unsigned mode = 0);
 
     const std::vector<SpiEvent>& events() const { return events_; }
     std::vector<SpiEvent> bytes() const { return only(SpiEvent::Kind::Byte); }

@@ -53,8 +53,8 @@ Uart::Uart(const Config& c, SfrBus& bus, Nets& nets, Scheduler& sched, Intc& int
     });
     brg_ = &bus.add(n + "BRG", c.base + 0x40, 0).writable(0xFFFF);
 
-    tx_ = &nets.get(n + "TX", Pull::Up);
-    rx_ = &nets.get(n + "RX", Pull::Up);
+    tx_ = &nets.get(c.txNet);
+    rx_ = &nets.get(c.rxNet);
     txDriver_ = tx_->addDriver();
     rx_->listen([this](Net&, bool level) { rxEdge(level); });
 }

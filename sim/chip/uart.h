@@ -20,6 +20,7 @@ public:
         unsigned index;        // 1 or 2
         uint32_t base;         // UxMODE address
         unsigned irqError, irqRx, irqTx;
+        std::string txNet, rxNet;  // the pins' nets
     };
     static constexpr unsigned kFifoDepth = 4;
 

@@ -49,11 +49,23 @@ struct PinChange {
     bool level;
 };
 
+// A net a board has, with its pull resistor.
+struct NetDeclaration {
+    std::string name;
+    Pull pull = Pull::None;
+};
+
 class Nets {
 public:
-    explicit Nets(Scheduler& s) : sched_(s) {}
-    Net& get(const std::string& name, Pull pull = Pull::None);
+    explicit Nets(Scheduler& s, const std::vector<NetDeclaration>& declared = {}) : sched_(s) {
+        for (const NetDeclaration& n : declared) declare(n.name, n.pull);
+    }
+    // A net of the board, with its pull resistor; declaring one twice is an error.
+    Net& declare(const std::string& name, Pull pull = Pull::None);
+    // A declared net; a name the board does not have is an error (std::out_of_range).
+    Net& get(const std::string& name);
     Net* find(const std::string& name);
+    std::vector<std::string> names() const;
     // Records every level change of the named net with its time stamp.
     void record(const std::string& name);
     void recordAll();
