@@ -95,3 +95,8 @@ add_script_test(measure irmsmeter_rounds_every_step_in_software tests/measure/ch
 add_script_test(runtime runtime_uses_no_fpu_and_no_helpers tests/runtime/check_target_objects.cmake
                 -DOBJECT_DIR=${TARGET_CHECK_DIR}/CMakeFiles/runtime_lib.dir/runtime
                 -DOBJDUMP=mipsel-linux-gnu-objdump -DNM=mipsel-linux-gnu-nm)
+# The images' debug information leaves their code as it is.
+add_script_test(target debug_information_leaves_the_code_alone tests/target/check_debug_info.cmake
+                -DCOMMANDS=${CMAKE_SOURCE_DIR}/build/target/compile_commands.json
+                -DLAUNCHER=${CMAKE_SOURCE_DIR}/cmake/debug-info-launcher.py
+                -DOBJDUMP=mipsel-linux-gnu-objdump -DWORK=${CMAKE_BINARY_DIR}/debug-info-check)
