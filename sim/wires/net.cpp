@@ -64,6 +64,7 @@ Net* Nets::find(const std::string& name) {
 void Nets::hook(Net& n) {
     n.listen([this](Net& net, bool level) {
         if (recordAll_ || recorded_.count(net.name())) changes_.push_back({sched_.now(), net.name(), level});
+        for (const Watcher& w : watchers_) w(sched_.now(), net, level);
     });
 }
 

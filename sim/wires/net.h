@@ -66,7 +66,12 @@ public:
     Net& get(const std::string& name);
     Net* find(const std::string& name);
     std::vector<std::string> names() const;
-    // Records every level change of the named net with its time stamp.
+
+    // Every level change of every net, as it happens (nothing is kept).
+    using Watcher = std::function<void(Cycles time, const Net& net, bool level)>;
+    void watch(Watcher w) { watchers_.push_back(std::move(w)); }
+    // Records every level change of the named net with its time stamp, for tests that read
+    // the record afterwards; the record grows with the run.
     void record(const std::string& name);
     void recordAll();
     const std::vector<PinChange>& changes() const { return changes_; }
@@ -79,6 +84,7 @@ private:
     std::map<std::string, bool> recorded_;
     bool recordAll_ = false;
     std::vector<PinChange> changes_;
+    std::vector<Watcher> watchers_;
     void hook(Net& n);
 };
 
