@@ -49,6 +49,9 @@ add_test(NAME target.sfr_access_is_one_instruction
                  -DOBJECT=${TARGET_CHECK_DIR}/CMakeFiles/sfr_probe.dir/tests/target/sfr_probe.cpp.obj
                  -DOBJDUMP=mipsel-linux-gnu-objdump
                  -P ${CMAKE_SOURCE_DIR}/tests/target/check_sfr_access.cmake)
+# An SFR address is written in the register table only.
+add_test(NAME sources.sfr_addresses_only_in_register_table
+         COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${CMAKE_SOURCE_DIR} -P ${CMAKE_SOURCE_DIR}/tests/sources/check_sfr_addresses.cmake)
 
 # Capabilities bring their own CMake: tools, benchmarks, run-time routines, modules.
 file(GLOB EXTRA_CMAKE CONFIGURE_DEPENDS
