@@ -65,3 +65,23 @@ TEST_F(Registers, Timer2FlagsOncePerPeriodFromThePrescaledBusClock) {
 }
 
 }  // namespace
+
+// The fast-forward re-reads a polled register only where the models declare that a read
+// changes nothing and that the value moves only at events.
+TEST_F(Registers, ReadsThatPopOrMoveWithTimeAreDeclared) {
+    struct Case {
+        const char* name;
+        bool sideEffects, timeVarying;
+    };
+    const Case cases[] = {
+        {"U1RXREG", true, false}, {"U2RXREG", true, false}, {"I2C1RCV", true, false}, {"SPI2BUF", true, false},
+        {"RSWRST", true, false},  {"TMR2", false, true},    {"U1STA", false, false},  {"PORTD", false, false},
+        {"ADC1BUF0", false, false}, {"INTSTAT", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const sim::Register& r = board.bus.at(c.name);
+        EXPECT_EQ(r.hasReadSideEffects(), c.sideEffects);
+        EXPECT_EQ(r.isTimeVarying(), c.timeVarying);
+    }
+}

@@ -25,4 +25,6 @@ static_assert(Assignable<decltype(AD1CON1), decltype(AD1CON1_SSRC(7) | AD1CON1_A
 static_assert(Assignable<decltype(U1STACLR), decltype(U1STA_OERR)>);
 static_assert(!Assignable<decltype(U1STA), decltype(AD1CON1_SSRC(7))>);
 static_assert(!Assignable<decltype(U2STACLR), decltype(U1STA_OERR)>);
-static_assert(!Assignable<decltype(AD1CON1), decltype(AD1CON1_SSRC(7) | AD1CON2_VCFG(1))>);
+template <class A, class B>
+concept Combinable = requires(A a, B b) { a | b; };
+static_assert(!Combinable<decltype(AD1CON1_SSRC(7)), decltype(AD1CON2_VCFG(1))>);
