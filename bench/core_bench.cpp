@@ -129,8 +129,8 @@ Result runCore(const std::vector<uint32_t>& code, uint32_t iterations) {
     core.memory().write(kCodePhys, code.data(), code.size() * 4);
     board.cp0.setStatus(0);
     board.cp0.write(16, 0, 3);                 // KSEG0 cacheable, as the firmware sets it
-    board.bus.write(0xBF884000, 0x32);         // CHECON: 2 wait states, prefetch
-    board.bus.write(0xBF882004, 0x40);         // BMXCONCLR: no RAM wait state
+    board.bus.write(CHECON.address, (CHECON_PFMWS(2) | CHECON_PREFEN(3)).value);
+    board.bus.write(BMXCONCLR.address, BMXCON_BMXWSDRM.mask);  // no RAM wait state
     core.setReg(a0, iterations);
     core.setPc(kCode);
     auto t0 = std::chrono::steady_clock::now();

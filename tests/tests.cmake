@@ -83,6 +83,9 @@ if(MIPSEL_AS AND MIPSEL_LD AND MIPSEL_NM AND MIPSEL_OBJCOPY)
     endforeach()
 endif()
 
+# An SFR address is written in the register table only.
+add_script_test(sources sfr_addresses_only_in_register_table tests/sources/check_sfr_addresses.cmake
+                -DSOURCE_DIR=${CMAKE_SOURCE_DIR})
 # On the chip the platform layer costs nothing: checked on the cross-compiled probe.
 add_script_test(target sfr_access_is_one_instruction tests/target/check_sfr_access.cmake
                 -DOBJECT=${TARGET_CHECK_DIR}/CMakeFiles/sfr_probe.dir/tests/target/sfr_probe.cpp.obj

@@ -22,7 +22,6 @@ class Spi : public Model {
 public:
     struct Config {
         unsigned index;  // 2 for SPI2
-        uint32_t base;   // SPIxCON address
         unsigned irqError, irqTx, irqRx;
         Pin sck, sdi, sdo;
     };
@@ -60,12 +59,12 @@ private:
     uint64_t generation_ = 0;  // invalidates the steps of a transfer that was aborted
     uint64_t overruns_ = 0;
 
-    bool on() const { return con_->bit(15); }
-    bool master() const { return con_->bit(5); }
-    bool ckp() const { return con_->bit(6); }
-    bool cke() const { return con_->bit(8); }
-    bool smp() const { return con_->bit(9); }
-    bool sdoEnabled() const { return !con_->bit(12); }
+    bool on() const { return con_->bit(SPI2CON_ON); }
+    bool master() const { return con_->bit(SPI2CON_MSTEN); }
+    bool ckp() const { return con_->bit(SPI2CON_CKP); }
+    bool cke() const { return con_->bit(SPI2CON_CKE); }
+    bool smp() const { return con_->bit(SPI2CON_SMP); }
+    bool sdoEnabled() const { return !con_->bit(SPI2CON_DISSDO); }
 
     void configure(uint32_t before, uint32_t after);
     void abort();
