@@ -50,6 +50,7 @@
 #include <vector>
 
 #include "sim/boards/board.h"
+#include "sim/core/core_timing.h"
 #include "sim/core/memory_map.h"
 #include "sim/core/mips_decode.h"
 
@@ -179,12 +180,8 @@ private:
     bool curSlot_ = false;
     uint32_t cpUnit_ = 0;  // Cause.CE of a coprocessor-unusable exception
 
-    // Memory timing, from CHECON, BMXCON and Config.K0.
-    bool k0Cached_ = false;
-    unsigned pfmws_ = 7;
-    bool prefetchUncached_ = false;
-    Cycles ramWait_ = 1;
-    uint32_t lastFetchLine_ = 0xFFFFFFFF;
+    // What accesses cost, from CHECON, BMXCON, Config.K0 and the options.
+    AccessTiming timing_;
     Register* checon_ = nullptr;
     Register* bmxcon_ = nullptr;
 
