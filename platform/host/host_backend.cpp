@@ -49,6 +49,33 @@ const VectorBinding* const kVectors[64] = {
     }
 }
 
+// Firmware on the host is unwound, up to run() or runFor(), when the board's run limit is
+// reached or the device resets.
+struct RunLimitReached {};
+struct DeviceReset {};
+
+// The board's limit and reset reach the firmware for as long as one run lasts.
+class Unwinding {
+public:
+    Unwinding(sim::Board& b, sim::Cycles until) : b_(b) {
+        reset_ = b.resetListeners.add([](const sim::ResetRecord&) { throw DeviceReset{}; });
+        stop_ = b.stopListeners.add([] { throw RunLimitReached{}; });
+        b.stopAt(until);
+    }
+    ~Unwinding() {
+        b_.stopAt(UINT64_MAX);
+        b_.resetListeners.remove(reset_);
+        b_.stopListeners.remove(stop_);
+    }
+    Unwinding(const Unwinding&) = delete;
+    Unwinding& operator=(const Unwinding&) = delete;
+
+private:
+    sim::Board& b_;
+    sim::Listeners<const sim::ResetRecord&>::Id reset_;
+    sim::Listeners<>::Id stop_;
+};
+
 int g_depth = 0;
 unsigned g_levelMismatches = 0;
 
@@ -128,26 +155,20 @@ void idle(sim::Cycles cycles) {
 }
 
 bool runFor(const std::function<void()>& body, sim::Cycles until) {
-    sim::Board& b = board();
-    b.onReset = [](const sim::ResetRecord&) { throw sim::DeviceReset{}; };
-    b.stopAt(until);
+    Unwinding unwinding(board(), until);
     bool completed = false;
     try {
         body();
         completed = true;
-    } catch (const sim::RunLimitReached&) {
-    } catch (const sim::DeviceReset&) {
+    } catch (const RunLimitReached&) {
+    } catch (const DeviceReset&) {
         g_depth = 0;
     }
-    b.stopAt(UINT64_MAX);
-    b.onReset = nullptr;
     return completed;
 }
 
 unsigned run(const std::function<void()>& entry, sim::Cycles until, unsigned maxResets) {
-    sim::Board& b = board();
-    b.onReset = [](const sim::ResetRecord&) { throw sim::DeviceReset{}; };
-    b.stopAt(until);
+    Unwinding unwinding(board(), until);
     unsigned resets = 0;
     for (;;) {
         try {
@@ -155,14 +176,13 @@ unsigned run(const std::function<void()>& entry, sim::Cycles until, unsigned max
             entry();
             // main returned: the run-time idles until the end of the run
             for (;;) step(1000);
-        } catch (const sim::RunLimitReached&) {
+        } catch (const RunLimitReached&) {
             break;
-        } catch (const sim::DeviceReset&) {
+        } catch (const DeviceReset&) {
             g_depth = 0;
             if (++resets > maxResets) break;
         }
     }
-    b.onReset = nullptr;
     return resets;
 }
 

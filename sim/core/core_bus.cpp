@@ -62,19 +62,9 @@ bool MipsCore::setFetchWindow(uint32_t pc, Cycles& cyc) {
 // ---------------------------------------------------------------------------------------
 // Data accesses: the slow paths of the interpreter
 
-// The board catches up with the core. A run limit set on the board (Board::stopAt) ends
-// the run at the next instruction boundary instead of unwinding through the core.
-void MipsCore::syncScheduler(Cycles cyc) {
-    for (;;) {
-        try {
-            board_.sched.advanceTo(cyc);
-            return;
-        } catch (const RunLimitReached&) {
-            limitReached_ = true;
-            limit_ = 0;
-        }
-    }
-}
+// The board catches up with the core; a reset or the run limit on the way is noted by the
+// core's listeners and taken at the next instruction boundary.
+void MipsCore::syncScheduler(Cycles cyc) { board_.sched.advanceTo(cyc); }
 
 bool MipsCore::classify(uint32_t va, Access& a) const {
     uint32_t p;

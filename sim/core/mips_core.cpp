@@ -18,19 +18,26 @@ MipsCore::MipsCore(Board& board, const CoreOptions& options)
     decBoot_.resize(phys::kBootBytes / 4);
     checon_ = board.bus.find(0xBF884000);
     bmxcon_ = board.bus.find(0xBF882000);
-    previousOnReset_ = board.onReset;
-    // The device reset comes out of an SFR access (RSWRST) or an event: the core restarts
-    // at its next instruction boundary.
-    board.onReset = [this](const ResetRecord&) {
+    // The device reset comes out of an SFR access (RSWRST) or an event, and the board's
+    // run limit out of an event: either ends the inner loop at the next instruction
+    // boundary, where service() and run() see the flag.
+    resetListener_ = board.resetListeners.add([this](const ResetRecord&) {
         resetPending_ = true;
         limit_ = 0;
-    };
+    });
+    stopListener_ = board.stopListeners.add([this] {
+        limitReached_ = true;
+        limit_ = 0;
+    });
     cycles_ = board.now();
     steps_.reserve(2 * core::kMaxLoopSteps + 2);
     coreReset();
 }
 
-MipsCore::~MipsCore() { board_.onReset = previousOnReset_; }
+MipsCore::~MipsCore() {
+    board_.resetListeners.remove(resetListener_);
+    board_.stopListeners.remove(stopListener_);
+}
 
 void MipsCore::setPc(uint32_t pc) {
     pc_ = pc;

@@ -9,7 +9,7 @@
 // Cause.RIPL = priority, EPC = the interrupted instruction (its branch, with Cause.BD, in
 // a delay slot). Vector: EBase + 0x200 + vector x IntCtl.VS x 32 with Cause.IV = 1 and
 // Status.BEV = 0, else the general exception entry (EBase + 0x180, 0xBFC00380 with BEV).
-// A software reset (RSWRST, through Board::onReset) restarts the core at 0xBFC00000 at its
+// A software reset (RSWRST, a board reset listener) restarts the core at 0xBFC00000 at its
 // next instruction boundary; nmi() enters there with Status.NMI, ErrorEPC set.
 // Not modelled: shadow register sets (SRSCtl reads 0; rdpgpr/wrpgpr use the one set), user
 // mode (the core always runs in kernel mode), MIPS16e (a jump to an odd address raises
@@ -203,7 +203,8 @@ private:
     };
     std::unordered_map<uint32_t, Backoff> backoff_;
 
-    std::function<void(const ResetRecord&)> previousOnReset_;
+    Listeners<const ResetRecord&>::Id resetListener_ = 0;  // on the board
+    Listeners<>::Id stopListener_ = 0;
 
     void execute();
     void service();
