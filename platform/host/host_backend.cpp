@@ -85,19 +85,20 @@ void noteLevelMismatch(unsigned vector, unsigned bound, unsigned programmed) {
                      bound, programmed);
 }
 
-// Takes the highest pending request if the core would: the hardware sets EXL and
-// RIPL; the handler's wrapper saves EPC and Status, clears EXL, raises IPL to its
-// level and lets higher levels nest; on exit it restores Status.
+// Takes the highest pending request if the core would: CP0 makes the entry as the core's
+// hardware does (EXL, RIPL) and names the vector; the handler's wrapper saves EPC and
+// Status, clears EXL, raises IPL to its level and lets higher levels nest; on exit it
+// restores Status.
 void takeInterrupts() {
     sim::Board& b = *g_board;
     while (true) {
         auto req = b.intc.pending();
         if (!req || !b.cp0.accepts(req->priority)) return;
         uint32_t saved = b.cp0.status();
-        bool vectored = (b.cp0.cause() & cp0::CauseIV) && !(saved & cp0::StatusBEV);
+        // Firmware on the host has no program counter to return to: EPC reads 0.
+        uint32_t entry = b.cp0.enterInterrupt(req->vector, req->priority, 0, false);
+        bool vectored = entry != b.cp0.generalVector();
         const VectorBinding* binding = vectored ? kVectors[req->vector] : nullptr;
-        b.cp0.setCause((b.cp0.cause() & ~0xFC00u) | (req->priority << 10));  // RIPL
-        b.cp0.setStatus(saved | 0x2u);                                         // EXL
         b.sched.advance(g_cost.interrupt / 2);
         if (!binding) resetDevice();  // _DefaultInterrupt or the general exception
         // The entry code raises the priority to the level of the request it serves; the

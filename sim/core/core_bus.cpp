@@ -117,8 +117,7 @@ void MipsCore::sfrWrite(uint32_t p, unsigned size, uint32_t value, Cycles& cyc) 
 
 bool MipsCore::loadSlow(uint32_t va, unsigned size, uint32_t& value, Cycles& cyc) {
     if (va & (size - 1)) {
-        board_.cp0.hwWrite(cp0reg::BadVAddr, 0, va);
-        exception(exc::AdEL, cyc);
+        exception(exc::AdEL, cyc, va);
         return false;
     }
     Access a;
@@ -150,8 +149,7 @@ bool MipsCore::loadSlow(uint32_t va, unsigned size, uint32_t& value, Cycles& cyc
 
 bool MipsCore::storeSlow(uint32_t va, unsigned size, uint32_t value, Cycles& cyc) {
     if (va & (size - 1)) {
-        board_.cp0.hwWrite(cp0reg::BadVAddr, 0, va);
-        exception(exc::AdES, cyc);
+        exception(exc::AdES, cyc, va);
         return false;
     }
     Access a;

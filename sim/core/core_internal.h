@@ -12,8 +12,6 @@ static_assert(std::endian::native == std::endian::little, "the simulated memorie
 
 namespace core {
 
-constexpr uint32_t kResetVector = 0xBFC00000u;
-
 // Fast-forward: a loop is watched when the same poll comes round again within this many
 // cycles, and only if one pass takes at most this many instructions.
 constexpr Cycles kTriggerWindow = 2048;

@@ -4,23 +4,10 @@
 
 namespace sim {
 
-namespace {
-
-constexpr uint32_t kBootstrapVector = 0xBFC00380u;
-constexpr uint32_t kDebugVector = 0xBFC00480u;
-
-constexpr uint32_t kCauseBD = 1u << 31, kCauseIV = 1u << 23, kCauseRIPL = 0x3Fu << 10, kCauseExc = 0x1Fu << 2,
-                   kCauseCE = 3u << 28;
-constexpr uint32_t kDebugDM = 1u << 30, kDebugDBD = 1u << 31, kDebugDBp = 1u << 1;
-
-}  // namespace
-
 void MipsCore::reset() { coreReset(); }
 
 void MipsCore::coreReset() {
-    pc_ = core::kResetVector;
-    npc_ = pc_ + 4;
-    slot_ = false;
+    jump(vectors::Reset);
     llbit_ = false;
     debugMode_ = false;
     waiting_ = false;
@@ -32,52 +19,23 @@ void MipsCore::coreReset() {
 }
 
 // ---------------------------------------------------------------------------------------
-// Exceptions and interrupts
+// Exceptions and interrupts: CP0 makes the entry (sim::Cp0::enterException and the like),
+// the core goes to the vector and pays for it.
 
-uint32_t MipsCore::generalVector() const {
-    if (board_.cp0.status() & status::BEV) return kBootstrapVector;
-    return (board_.cp0.read(15, 1) & 0xFFFFF000u) + 0x180;
+void MipsCore::jump(uint32_t target) {
+    pc_ = target;
+    npc_ = target + 4;
+    slot_ = false;
 }
 
-void MipsCore::exception(unsigned code, Cycles& cyc) { exceptionAt(code, curPc_, curSlot_, cyc); }
-
-void MipsCore::exceptionAt(unsigned code, uint32_t pc, bool bd, Cycles& cyc) {
-    Cp0& c = board_.cp0;
-    uint32_t st = c.status(), cause = c.cause() & ~(kCauseExc | kCauseCE);
-    cause |= code << 2;
-    if (code == exc::CpU) cause |= (cpUnit_ & 3) << 28;
-    if (!(st & status::EXL)) {  // a nested exception keeps the first one's return address
-        c.hwWrite(cp0reg::EPC, 0, bd ? pc - 4 : pc);
-        cause = bd ? cause | kCauseBD : cause & ~kCauseBD;
-    }
-    c.setCause(cause);
-    c.setStatus(st | status::EXL);
-    pc_ = generalVector();
-    npc_ = pc_ + 4;
-    slot_ = false;
+void MipsCore::exception(unsigned code, Cycles& cyc, uint32_t badVAddr) {
+    jump(board_.cp0.enterException(code, curPc_, curSlot_, badVAddr, cpUnit_));
     cyc += timing_.exception;
     ++stats_.exceptions;
 }
 
 void MipsCore::takeInterrupt(unsigned vector, unsigned priority) {
-    Cp0& c = board_.cp0;
-    uint32_t st = c.status();
-    uint32_t cause = c.cause() & ~(kCauseExc | kCauseRIPL | kCauseBD | kCauseCE);
-    cause |= (priority & 0x3F) << 10;
-    if (slot_) cause |= kCauseBD;
-    c.hwWrite(cp0reg::EPC, 0, slot_ ? pc_ - 4 : pc_);
-    c.setCause(cause);
-    c.setStatus(st | status::EXL);
-    uint32_t target;
-    if ((cause & kCauseIV) && !(st & status::BEV)) {
-        uint32_t spacing = ((c.read(12, 1) >> 5) & 0x1F) << 5;  // IntCtl.VS x 32 bytes
-        target = (c.read(15, 1) & 0xFFFFF000u) + 0x200 + vector * spacing;
-    } else {
-        target = generalVector();
-    }
-    pc_ = target;
-    npc_ = target + 4;
-    slot_ = false;
+    jump(board_.cp0.enterInterrupt(vector, priority, pc_, slot_));
     waiting_ = false;
     cycles_ += timing_.exception;
     ++stats_.exceptions;
@@ -85,43 +43,21 @@ void MipsCore::takeInterrupt(unsigned vector, unsigned priority) {
 }
 
 void MipsCore::debugException(Cycles& cyc) {
-    Cp0& c = board_.cp0;
-    uint32_t dbg = c.read(cp0reg::Debug, 0) & ~(kDebugDBD | 0x3Fu);
-    dbg |= kDebugDM | kDebugDBp | (curSlot_ ? kDebugDBD : 0);
-    c.hwWrite(cp0reg::Debug, 0, dbg);
-    c.hwWrite(cp0reg::DEPC, 0, curSlot_ ? curPc_ - 4 : curPc_);
+    jump(board_.cp0.enterDebug(curPc_, curSlot_));
     debugMode_ = true;
-    pc_ = kDebugVector;
-    npc_ = pc_ + 4;
-    slot_ = false;
     cyc += timing_.exception;
     ++stats_.exceptions;
 }
 
-void MipsCore::eret(Cycles&) {
-    Cp0& c = board_.cp0;
-    uint32_t st = c.status();
-    if (st & status::ERL) {
-        pc_ = c.read(cp0reg::ErrorEPC, 0);
-        st &= ~status::ERL;
-    } else {
-        pc_ = c.read(cp0reg::EPC, 0);
-        st &= ~status::EXL;
-    }
-    c.setStatus(st);
-    npc_ = pc_ + 4;
-    slot_ = false;
+void MipsCore::eret() {
+    jump(board_.cp0.exceptionReturn());
     llbit_ = false;
     limit_ = 0;  // interrupts may be taken again
 }
 
 void MipsCore::deret() {
-    Cp0& c = board_.cp0;
-    pc_ = c.read(cp0reg::DEPC, 0);
-    npc_ = pc_ + 4;
-    slot_ = false;
+    jump(board_.cp0.debugReturn());
     debugMode_ = false;
-    c.hwWrite(cp0reg::Debug, 0, c.read(cp0reg::Debug, 0) & ~kDebugDM);
     limit_ = 0;
 }
 
@@ -136,12 +72,7 @@ void MipsCore::service() {
     }
     if (nmiPending_) {
         nmiPending_ = false;
-        Cp0& c = board_.cp0;
-        c.hwWrite(cp0reg::ErrorEPC, 0, slot_ ? pc_ - 4 : pc_);
-        c.setStatus((c.status() & ~status::SR) | status::BEV | status::NMI | status::ERL);
-        pc_ = core::kResetVector;
-        npc_ = pc_ + 4;
-        slot_ = false;
+        jump(board_.cp0.enterNmi(pc_, slot_));
         waiting_ = false;
         debugMode_ = false;
         refreshTiming();
@@ -152,7 +83,6 @@ void MipsCore::service() {
     if (waiting_ && req->priority > board_.cp0.ipl()) waiting_ = false;
     if (board_.cp0.accepts(req->priority)) takeInterrupt(req->vector, req->priority);
 }
-
 
 // ---------------------------------------------------------------------------------------
 // Coprocessor 0

@@ -95,8 +95,7 @@ refetch:
     if ((cur & 3) || !setFetchWindow(cur, cyc)) {
         curPc_ = cur;
         curSlot_ = slot;
-        if (cur & 3) board_.cp0.hwWrite(cp0reg::BadVAddr, 0, cur);
-        exception((cur & 3) ? exc::AdEL : exc::IBE, cyc);
+        exception((cur & 3) ? exc::AdEL : exc::IBE, cyc, cur);
         RELOAD_PC();
         NEXT();
     }
@@ -569,7 +568,7 @@ OP(Rdpgpr)  // one register set: the previous set is the current one
 OP(Wrpgpr) r[d.rd] = r[d.rt]; NEXT();
 OP(Eret) {
     SAVE_CUR();
-    eret(cyc);
+    eret();
     RELOAD_PC();
     NEXT();
 }

@@ -77,10 +77,6 @@ struct CoreStats {
     uint64_t resets = 0;
 };
 
-namespace exc {
-constexpr unsigned Int = 0, AdEL = 4, AdES = 5, IBE = 6, DBE = 7, Sys = 8, Bp = 9, RI = 10, CpU = 11, Ov = 12, Tr = 13;
-}
-
 class MipsCore {
 public:
     explicit MipsCore(Board& board, const CoreOptions& options = {});
@@ -213,11 +209,11 @@ private:
     void invalidateDecoded();
     bool setFetchWindow(uint32_t pc, Cycles& cyc);
 
-    // Exceptions: state of the faulting instruction comes from curPc_/curSlot_.
-    void exception(unsigned code, Cycles& cyc);
-    void exceptionAt(unsigned code, uint32_t epc, bool bd, Cycles& cyc);
+    // Exceptions: state of the faulting instruction comes from curPc_/curSlot_; `badVAddr`
+    // is the address of an address error.
+    void jump(uint32_t target);
+    void exception(unsigned code, Cycles& cyc, uint32_t badVAddr = 0);
     void takeInterrupt(unsigned vector, unsigned priority);
-    uint32_t generalVector() const;
 
     // Data access slow paths: false when an exception was raised.
     bool classify(uint32_t va, Access& a) const;
@@ -229,7 +225,7 @@ private:
 
     uint32_t cp0Read(unsigned reg, unsigned sel, Cycles cyc);
     void cp0Write(unsigned reg, unsigned sel, uint32_t value, Cycles cyc);
-    void eret(Cycles& cyc);
+    void eret();
     void deret();
     void debugException(Cycles& cyc);
 
