@@ -7,6 +7,7 @@
 #include "platform/isr.h"
 #include "platform/plib.h"
 #include "platform/sfr.h"
+#include "runtime/startup_cp0.h"
 
 // Handlers bound with PLATFORM_ISR define platform_vector_N; the others stay null.
 #define PLATFORM_WEAK_VECTOR(n) extern "C" const ::platform::VectorBinding platform_vector_##n __attribute__((weak));
@@ -131,13 +132,13 @@ void attach(sim::Board* b) { g_board = b; }
 
 void runtimeStartup() {
     sim::Cp0& c = board().cp0;
-    c.write(sim::cp0reg::Count, 0, 0);
-    c.write(sim::cp0reg::Compare, 0, 0xFFFFFFFFu);
-    c.write(15, 1, 0x9FC01000u);       // EBase
-    c.write(12, 1, 1u << 5);           // IntCtl.VS = 1
-    c.write(sim::cp0reg::Cause, 0, cp0::CauseIV);
-    c.setStatus(c.status() & 0x00580000u);
-    c.setStatus(c.status() & ~cp0::StatusBEV);
+    c.write(sim::cp0reg::Count, 0, STARTUP_COUNT);
+    c.write(sim::cp0reg::Compare, 0, STARTUP_COMPARE);
+    c.write(15, 1, STARTUP_EBASE);
+    c.write(12, 1, STARTUP_INTCTL);
+    c.write(sim::cp0reg::Cause, 0, STARTUP_CAUSE);
+    c.setStatus(c.status() & STARTUP_STATUS_KEEP);
+    c.setStatus(c.status() & ~(1u << STARTUP_BEV_BIT));
 }
 sim::Board& board() {
     if (!g_board) throw std::logic_error("no board attached");
