@@ -138,7 +138,7 @@ TEST_F(Interrupts, BoundHandlerRunsOnlyThroughItsVector) {
         size_t resets = board.resets().size();
         c.set(board.cp0);
         board.intc.raise(sim::irq::T3);
-        EXPECT_FALSE(runFor(0.001, [] { (void)platform::sfrRead(0xBF8860D0); }));
+        EXPECT_FALSE(runFor(0.001, [] { (void)static_cast<uint32_t>(PORTD); }));
         EXPECT_EQ(board.resets().size(), resets + 1);
         EXPECT_TRUE(g_log.empty());
     }
