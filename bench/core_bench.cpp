@@ -6,7 +6,7 @@
 //     from the target build, booted from the reset vector with the clock chip on I2C1 and
 //     a terminal on the console), with fast-forward off and on.
 //
-//   core_bench [million-instructions [clockdemo.elf]]   (defaults 200, the target build's)
+//   core_bench [--millions M] [--image clockdemo.elf]   (defaults 200, the target build's)
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +18,7 @@
 #include "sim/boards/board.h"
 #include "sim/core/mips_core.h"
 #include "sim/devices/terminal.h"
+#include "tools/cli.h"
 #include "tools/image_board.h"
 
 #ifdef HAVE_UNICORN
@@ -128,8 +129,8 @@ Result runCore(const std::vector<uint32_t>& code, uint32_t iterations) {
     core.memory().write(kCodePhys, code.data(), code.size() * 4);
     board.cp0.setStatus(0);
     board.cp0.write(16, 0, 3);                 // KSEG0 cacheable, as the firmware sets it
-    board.bus.write(0xBF884000, 0x32);         // CHECON: 2 wait states, prefetch
-    board.bus.write(0xBF882004, 0x40);         // BMXCONCLR: no RAM wait state
+    board.bus.write(CHECON.address, (CHECON_PFMWS(2) | CHECON_PREFEN(3)).value);
+    board.bus.write(BMXCONCLR.address, BMXCON_BMXWSDRM.mask);  // no RAM wait state
     core.setReg(a0, iterations);
     core.setPc(kCode);
     auto t0 = std::chrono::steady_clock::now();
@@ -192,7 +193,20 @@ Realtime runClockDemo(const sim::Image& image, bool fastForward, double seconds)
 }  // namespace
 
 int main(int argc, char** argv) {
-    double millions = argc > 1 ? std::atof(argv[1]) : 200;
+    double millions = 200;
+    std::string imagePath = IMAGES_DIR "/clockdemo.elf";
+    tools::Cli cli("core_bench", "[options]",
+                   "Speed of the M4K core simulator: integer code against Unicorn (plain and with a\n"
+                   "per-instruction hook), then clockdemo.elf with fast-forward off and on.\n");
+    cli.option("--millions", "M", "million guest instructions of the integer loop (default 200)",
+               [&](const char* v) {
+                   char* end = nullptr;
+                   millions = std::strtod(v, &end);
+                   if (end == v || *end || !(millions >= 1) || millions > 100000)
+                       cli.fail(std::string("--millions wants a number from 1 to 100000, not '") + v + "'");
+               })
+        .text("--image", "FILE", "the clock demo image (default: the target build's)", imagePath)
+        .parse(argc, argv);
     uint32_t iterations = uint32_t(millions * 1e6 / kLoopInstructions);
     uint32_t end = 0;
     std::vector<uint32_t> code = computeLoop(end);
@@ -224,7 +238,6 @@ int main(int argc, char** argv) {
     std::printf("  (unicorn not found at configure time: no comparison)\n");
 #endif
 
-    const std::string imagePath = argc > 2 ? argv[2] : IMAGES_DIR "/clockdemo.elf";
     std::printf("\nClock demo image %s (a line, then delayms(1000), each second):\n", imagePath.c_str());
     sim::Image image;
     try {

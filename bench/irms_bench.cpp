@@ -14,6 +14,7 @@
 #include "platform/host/host_backend.h"
 #include "platform/pic32mx.h"
 #include "platform/plib.h"
+#include "tools/cli.h"
 #include "sim/devices/analog.h"
 #include "sim/boards/board.h"
 #include "tools/image_board.h"
@@ -110,7 +111,11 @@ void onTheChip() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int samples = argc > 1 ? std::atoi(argv[1]) : 2000;
+    int samples = 2000;
+    tools::Cli cli("irms_bench", "[options]",
+                   "Samples per second that calcIrms achieves on the virtual board at each PBCLK,\n"
+                   "and on the chip (the test image on the core simulator, soft-float included).\n");
+    cli.count("--samples", "N", "samples per calcIrms call (default 2000)", samples, 1000000, 2).parse(argc, argv);
     std::printf("calcIrms, %d samples back to back (SYSCLK 80 MHz, TAD = 4 TPB, 15 + 12 TAD)\n\n", samples);
     std::printf("%-8s %12s %12s %12s %12s %10s %14s\n", "PBCLK", "samples/s", "period us", "converter us",
                 "other us", "Irms", "host samples/s");

@@ -18,7 +18,13 @@ set(CMAKE_ASM_FLAGS_INIT "${M4K_FLAGS}")
 set(CMAKE_C_FLAGS_RELEASE "-O2" CACHE STRING "Release flags for the target")
 set(CMAKE_CXX_FLAGS_RELEASE "-O2" CACHE STRING "Release flags for the target")
 set(CMAKE_ASM_FLAGS_RELEASE "" CACHE STRING "Release flags for the target")
-# The images are built for size (the target preset): flash is the scarce resource.
-set(CMAKE_C_FLAGS_MINSIZEREL "-Os" CACHE STRING "Size flags for the target")
-set(CMAKE_CXX_FLAGS_MINSIZEREL "-Os" CACHE STRING "Size flags for the target")
-set(CMAKE_ASM_FLAGS_MINSIZEREL "" CACHE STRING "Size flags for the target")
+# The images are built for size (the target preset): flash is the scarce resource. They
+# carry DWARF debug information for a debugger on the virtual board; it is not loaded, so
+# neither the code, the HEX files nor the flash sizes change.
+set(CMAKE_C_FLAGS_MINSIZEREL "-Os -g" CACHE STRING "Size flags for the target")
+set(CMAKE_CXX_FLAGS_MINSIZEREL "-Os -g" CACHE STRING "Size flags for the target")
+set(CMAKE_ASM_FLAGS_MINSIZEREL "-g" CACHE STRING "Size flags for the target")
+# Debug information must not change the code: see the launcher.
+find_program(PYTHON3 python3 REQUIRED)
+set(CMAKE_C_COMPILER_LAUNCHER ${PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/debug-info-launcher.py)
+set(CMAKE_CXX_COMPILER_LAUNCHER ${PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/debug-info-launcher.py)

@@ -5,8 +5,9 @@
 
 namespace {
 
-// On, master, 8-bit, mode 0 (clock idles low, data out on the falling edge, in on the rising).
-constexpr uint32_t kSpiConfig = 0x8120;
+// On, master, 8-bit, mode 0: the clock idles low (CKP = 0), data changes on the falling
+// edge (CKE = 1) and is sampled on the rising one.
+constexpr auto kSpiConfig = SPI2CON_ON | SPI2CON_MSTEN | SPI2CON_CKE;
 constexpr unsigned kIdentificationHz = 400000;
 constexpr unsigned kResponsePolls = 8;      // the card answers within 8 bytes (NCR)
 constexpr unsigned kInitAttempts = 10000;

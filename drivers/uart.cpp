@@ -11,8 +11,8 @@ namespace {
 [[gnu::always_inline]] inline bool local_uartReady(int uartX) {
     if (uartX < 0 || uartX >= UART_NUMBER_OF_MODULES) return false;
     const UART_MODULE id = UART_MODULE(uartX);
-    return (platform::sfrRead(uartReg[id].mode.reg) & (1u << 15)) &&
-           (platform::sfrRead(uartReg[id].sta.reg) & (1u << 10));
+    return (platform::sfrRead(uartReg[id].mode.reg) & U1MODE_ON.mask) &&
+           (platform::sfrRead(uartReg[id].sta.reg) & U1STA_UTXEN.mask);
 }
 
 [[gnu::always_inline]] inline void local_sendByte(UART_MODULE id, char c) {
@@ -54,14 +54,14 @@ extern "C" void writeString(const int uartX, const char* string) {
 
 extern "C" void putCharacter(const int uartX, const char character) { local_putCharacter(uartX, character); }
 
-PLATFORM_ISR(24, 2, intUart1Handler) {
+PLATFORM_ISR(UART_1, 2, intUart1Handler) {
     if (INTGetFlag(INT_U1RX)) {
         INTClearFlag(INT_U1RX);
         const char byte = char(UARTGetDataByte(UART1));
         // An overrun stops the receiver until OERR is cleared, and clearing it empties the
         // buffer: clear it once the buffered characters have all been taken, so that only
         // the characters that did not fit are lost.
-        if (U1STAbits.OERR && !U1STAbits.URXDA) U1STACLR = 1u << 1;
+        if (U1STAbits.OERR && !U1STAbits.URXDA) U1STACLR = U1STA_OERR;
         local_putCharacter(UART1, byte);  // putCharacter(UART1, byte)
     }
     if (INTGetFlag(INT_U1TX)) INTClearFlag(INT_U1TX);

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "platform/cp0.h"
+#include "platform/interrupts.h"
 #include "platform/pic32mx.h"
 #include "platform/types.h"
 
@@ -21,46 +22,22 @@ PLIB_INLINE uint32_t peripheralBusClock() { return 80000000u >> OSCCONbits.PBDIV
 
 typedef enum { INT_DISABLED = 0, INT_ENABLED = 1 } INT_EN_DIS;
 
-// Library source numbers index the table below; they are not hardware request bits.
+// Library source numbers index the library's own table; they are not hardware request bits.
 typedef enum {
-    INT_CT = 0,
-    INT_T1 = 8,
-    INT_T2 = 9,
-    INT_T3 = 10,
-    INT_T4 = 11,
-    INT_T5 = 12,
-    INT_I2C1B = 23,
-    INT_I2C1S = 24,
-    INT_I2C1M = 25,
-    INT_SPI2E = 28,
-    INT_SPI2TX = 29,
-    INT_SPI2RX = 30,
-    INT_AD1 = 31,
-    INT_CN = 32,
-    INT_U1E = 33,
-    INT_U1RX = 34,
-    INT_U1 = 35,
-    INT_U1TX = 36,
-    INT_U2E = 37,
-    INT_U2RX = 38,
-    INT_U2TX = 40,
-    INT_NUMBER_OF_SOURCES = 41
+#define PLIB_SOURCE(lib, number) INT_##lib = number,
+#define PLIB_SOURCE_ROW(name, bit, vector, ...) __VA_OPT__(PLIB_SOURCE(__VA_ARGS__))
+    PIC32MX_INTERRUPT_SOURCES(PLIB_SOURCE_ROW)
+#undef PLIB_SOURCE_ROW
+#undef PLIB_SOURCE
+    INT_U1 = PIC32MX_LIBRARY_UART_1_SOURCE,
+    INT_NUMBER_OF_SOURCES = PIC32MX_LIBRARY_SOURCE_COUNT
 } INT_SOURCE;
 
 // Library vector numbers are the hardware vector plus one.
 typedef enum {
-    INT_CORE_TIMER_VECTOR = 1,
-    INT_TIMER_1_VECTOR = 5,
-    INT_TIMER_2_VECTOR = 9,
-    INT_TIMER_3_VECTOR = 13,
-    INT_TIMER_4_VECTOR = 17,
-    INT_TIMER_5_VECTOR = 21,
-    INT_UART_1_VECTOR = 25,
-    INT_I2C_1_VECTOR = 26,
-    INT_CHANGE_NOTICE_VECTOR = 27,
-    INT_ADC_VECTOR = 28,
-    INT_SPI_2_VECTOR = 32,
-    INT_UART_2_VECTOR = 33
+#define PLIB_VECTOR(name) INT_##name##_VECTOR = PIC32MX_LIBRARY_VECTOR(PIC32_VECTOR_##name),
+    PIC32MX_VECTORS(PLIB_VECTOR)
+#undef PLIB_VECTOR
 } INT_VECTOR;
 
 typedef enum {
@@ -82,15 +59,22 @@ typedef enum {
 } INT_SUB_PRIORITY;
 
 namespace plib {
+struct SourceBits {
+    uint8_t of[INT_NUMBER_OF_SOURCES];
+};
 // Hardware request bit of each library source (0xFF: no such source).
-constexpr uint8_t intSourceBit[INT_NUMBER_OF_SOURCES] = {
-    0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 4,    8,    12,   16,   20,   0xFF,
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 29,   30,   31,   0xFF, 0xFF,
-    37,   38,   39,   33,   32,   26,   27,   0xFF, 28,   40,   41,   0xFF, 42};
+inline constexpr SourceBits intSourceBit = [] {
+    SourceBits t{};
+    for (auto& b : t.of) b = 0xFF;
+#define PLIB_SOURCE_BIT(lib, number, bit) t.of[number] = bit;
+#define PLIB_SOURCE_BIT_ROW(name, bit, vector, ...) __VA_OPT__(PLIB_SOURCE_BIT(__VA_ARGS__, bit))
+    PIC32MX_INTERRUPT_SOURCES(PLIB_SOURCE_BIT_ROW)
+#undef PLIB_SOURCE_BIT_ROW
+#undef PLIB_SOURCE_BIT
+    return t;
+}();
 
-constexpr uint32_t ifsAddress(unsigned bit) { return 0xBF881030u + 0x10u * (bit / 32); }
-constexpr uint32_t iecAddress(unsigned bit) { return 0xBF881060u + 0x10u * (bit / 32); }
-constexpr uint32_t ipcAddress(unsigned hwVector) { return 0xBF881090u + 0x10u * (hwVector / 4); }
+constexpr unsigned hardwareVector(INT_VECTOR vector) { return unsigned(vector) - PIC32MX_LIBRARY_VECTOR(0); }
 }  // namespace plib
 
 PLIB_INLINE unsigned int INTDisableInterrupts(void) { return platform::cp0::disableInterrupts(); }
@@ -105,36 +89,38 @@ static inline void INTRestoreInterrupts(unsigned int status) {
 
 PLIB_INLINE void INTEnableSystemMultiVectoredInt(void) {
     platform::cp0::Cause = platform::cp0::Cause | platform::cp0::CauseIV;
-    INTCONSET = 0x1000;  // MVEC
+    INTCONSET = INTCON_MVEC;
     platform::cp0::enableInterrupts();
 }
 
 PLIB_INLINE void INTEnable(INT_SOURCE source, INT_EN_DIS enable) {
-    unsigned bit = plib::intSourceBit[source];
+    unsigned bit = plib::intSourceBit.of[source];
     uint32_t mask = 1u << (bit % 32);
-    platform::sfrWrite(plib::iecAddress(bit) + (enable ? 0x8 : 0x4), mask);
+    platform::sfrWrite(platform::iecAddress(bit) + (enable ? platform::kSetOffset : platform::kClrOffset), mask);
 }
 
 PLIB_INLINE unsigned int INTGetFlag(INT_SOURCE source) {
-    unsigned bit = plib::intSourceBit[source];
-    return platform::sfrRead(plib::ifsAddress(bit)) & (1u << (bit % 32));
+    unsigned bit = plib::intSourceBit.of[source];
+    return platform::sfrRead(platform::ifsAddress(bit)) & (1u << (bit % 32));
 }
 
 PLIB_INLINE void INTClearFlag(INT_SOURCE source) {
-    unsigned bit = plib::intSourceBit[source];
-    platform::sfrWrite(plib::ifsAddress(bit) + 0x4, 1u << (bit % 32));
+    unsigned bit = plib::intSourceBit.of[source];
+    platform::sfrWrite(platform::ifsAddress(bit) + platform::kClrOffset, 1u << (bit % 32));
 }
 
 PLIB_INLINE void INTSetVectorPriority(INT_VECTOR vector, INT_PRIORITY priority) {
-    unsigned hw = unsigned(vector) - 1, shift = 8 * (hw % 4) + 2;
-    platform::sfrWrite(plib::ipcAddress(hw) + 0x4, 7u << shift);
-    platform::sfrWrite(plib::ipcAddress(hw) + 0x8, (uint32_t(priority) & 7u) << shift);
+    unsigned hw = plib::hardwareVector(vector), shift = platform::priorityShift(hw);
+    platform::sfrWrite(platform::ipcAddress(hw) + platform::kClrOffset, platform::kPriorityMask << shift);
+    platform::sfrWrite(platform::ipcAddress(hw) + platform::kSetOffset,
+                       (uint32_t(priority) & platform::kPriorityMask) << shift);
 }
 
 PLIB_INLINE void INTSetVectorSubPriority(INT_VECTOR vector, INT_SUB_PRIORITY subPriority) {
-    unsigned hw = unsigned(vector) - 1, shift = 8 * (hw % 4);
-    platform::sfrWrite(plib::ipcAddress(hw) + 0x4, 3u << shift);
-    platform::sfrWrite(plib::ipcAddress(hw) + 0x8, (uint32_t(subPriority) & 3u) << shift);
+    unsigned hw = plib::hardwareVector(vector), shift = platform::subPriorityShift(hw);
+    platform::sfrWrite(platform::ipcAddress(hw) + platform::kClrOffset, platform::kSubPriorityMask << shift);
+    platform::sfrWrite(platform::ipcAddress(hw) + platform::kSetOffset,
+                       (uint32_t(subPriority) & platform::kSubPriorityMask) << shift);
 }
 
 // ---------------------------------------------------------------- cache and performance
@@ -154,22 +140,22 @@ PLIB_INLINE unsigned int SYSTEMConfigPerformance(unsigned int sys_clock) {
     // Peripheral bus divider: 1 up to 80 MHz, 2 above.
     uint32_t pbdiv = 0, pb_clock = sys_clock;
     if (sys_clock > 80000000u) {
-        pbdiv = 0x00080000u;
+        pbdiv = OSCCON_PBDIV(1).value;
         pb_clock = sys_clock / 2;
     }
 
     unsigned int int_status = INTDisableInterrupts();
     bool dma_was_suspended = DMACONbits.SUSPEND;
     if (!dma_was_suspended) {
-        DMACONSET = 0x1000;
+        DMACONSET = DMACON_SUSPEND;
         while (!DMACONbits.SUSPEND) {
         }
     }
     SYSTEMUnlock();
-    OSCCON = (OSCCON & ~0x00180000u) | pbdiv;
+    OSCCON = (OSCCON & ~OSCCON_PBDIV.mask) | pbdiv;
     (void)static_cast<uint32_t>(OSCCON);  // the write has taken effect once it reads back
     SYSTEMLock();
-    if (!dma_was_suspended) DMACONCLR = 0x1000;
+    if (!dma_was_suspended) DMACONCLR = DMACON_SUSPEND;
     INTRestoreInterrupts(int_status);
 
     // Flash wait states: one per 30 MHz started.
@@ -180,8 +166,8 @@ PLIB_INLINE unsigned int SYSTEMConfigPerformance(unsigned int sys_clock) {
     INTRestoreInterrupts(int_status);
 
     int_status = INTDisableInterrupts();
-    BMXCONCLR = 0x40;         // no data-RAM wait state
-    CHECON = CHECON | 0x30;   // predictive prefetch, cacheable and non-cacheable regions
+    BMXCONCLR = BMXCON_BMXWSDRM;
+    CHECON |= CHECON_PREFEN(3);  // predictive prefetch, cacheable and non-cacheable regions
     CheKseg0CacheOn();
     INTRestoreInterrupts(int_status);
     return pb_clock;
@@ -205,37 +191,46 @@ enum { UART_PERIPHERAL = 0x01, UART_RX = 0x02, UART_TX = 0x04, UART_ENABLE = 0x8
 // A register and its CLR/SET/INV companions.
 struct REG_SET {
     uint32_t reg;
-    uint32_t clr() const { return reg + 0x4; }
-    uint32_t set() const { return reg + 0x8; }
-    uint32_t inv() const { return reg + 0xC; }
+    uint32_t clr() const { return reg + platform::kClrOffset; }
+    uint32_t set() const { return reg + platform::kSetOffset; }
+    uint32_t inv() const { return reg + platform::kInvOffset; }
 };
 struct UART_REGS {
     REG_SET mode, sta, tx, rx, brg;
 };
 constexpr UART_REGS uartReg[UART_NUMBER_OF_MODULES] = {
-    {{0xBF806000}, {0xBF806010}, {0xBF806020}, {0xBF806030}, {0xBF806040}},
-    {{0xBF806200}, {0xBF806210}, {0xBF806220}, {0xBF806230}, {0xBF806240}},
+    {{U1MODE.address}, {U1STA.address}, {U1TXREG.address}, {U1RXREG.address}, {U1BRG.address}},
+    {{U2MODE.address}, {U2STA.address}, {U2TXREG.address}, {U2RXREG.address}, {U2BRG.address}},
 };
 
+// The module is chosen at run time: UART2's registers have UART1's fields, so the masks
+// are taken from UART1's.
+namespace plib {
+constexpr uint32_t uartConfigureMode = (U1MODE_BRGH | U1MODE_RXINV | U1MODE_LPBACK | U1MODE_WAKE | U1MODE_UEN |
+                                        U1MODE_RTSMD | U1MODE_IREN | U1MODE_SIDL).value;
+constexpr uint32_t uartFifoMode = (U1STA_URXISEL | U1STA_UTXISEL).value;
+constexpr uint32_t uartLineControl = (U1MODE_PDSEL | U1MODE_STSEL).value;
+}  // namespace plib
+
 PLIB_INLINE void UARTConfigure(UART_MODULE id, uint32_t flags) {
-    platform::sfrWrite(uartReg[id].mode.clr(), 0x3BD8);
-    platform::sfrWrite(uartReg[id].sta.clr(), 0x2000);
+    platform::sfrWrite(uartReg[id].mode.clr(), plib::uartConfigureMode);
+    platform::sfrWrite(uartReg[id].sta.clr(), U1STA_UTXINV.value);
     platform::sfrWrite(uartReg[id].mode.set(), flags & 0xFFFFu);
     platform::sfrWrite(uartReg[id].sta.set(), flags >> 16);
 }
 
 PLIB_INLINE void UARTSetFifoMode(UART_MODULE id, uint32_t mode) {
-    platform::sfrWrite(uartReg[id].sta.clr(), 0xC0C0);
-    platform::sfrWrite(uartReg[id].sta.set(), mode & 0xC0C0u);
+    platform::sfrWrite(uartReg[id].sta.clr(), plib::uartFifoMode);
+    platform::sfrWrite(uartReg[id].sta.set(), mode & plib::uartFifoMode);
 }
 
 PLIB_INLINE void UARTSetLineControl(UART_MODULE id, uint32_t mode) {
-    platform::sfrWrite(uartReg[id].mode.clr(), 0x7);
-    platform::sfrWrite(uartReg[id].mode.set(), mode & 0x7u);
+    platform::sfrWrite(uartReg[id].mode.clr(), plib::uartLineControl);
+    platform::sfrWrite(uartReg[id].mode.set(), mode & plib::uartLineControl);
 }
 
 PLIB_INLINE uint32_t UARTSetDataRate(UART_MODULE id, uint32_t source_clock, uint32_t data_rate) {
-    bool brgh = platform::sfrRead(uartReg[id].mode.reg) & (1u << 3);
+    bool brgh = platform::sfrRead(uartReg[id].mode.reg) & U1MODE_BRGH.mask;
     uint32_t d = brgh ? source_clock / 2 : source_clock / 8;
     uint32_t q = (d / data_rate + 1) / 2;
     platform::sfrWrite(uartReg[id].brg.reg, q - 1);
@@ -245,16 +240,16 @@ PLIB_INLINE uint32_t UARTSetDataRate(UART_MODULE id, uint32_t source_clock, uint
 PLIB_INLINE void UARTEnable(UART_MODULE id, uint32_t flags) {
     uint32_t sta = (flags & UART_ENABLE) ? uartReg[id].sta.set() : uartReg[id].sta.clr();
     uint32_t mode = (flags & UART_ENABLE) ? uartReg[id].mode.set() : uartReg[id].mode.clr();
-    if (flags & UART_RX) platform::sfrWrite(sta, 1u << 12);          // URXEN
-    if (flags & UART_TX) platform::sfrWrite(sta, 1u << 10);          // UTXEN
-    if (flags & UART_PERIPHERAL) platform::sfrWrite(mode, 1u << 15);  // ON
+    if (flags & UART_RX) platform::sfrWrite(sta, U1STA_URXEN.mask);
+    if (flags & UART_TX) platform::sfrWrite(sta, U1STA_UTXEN.mask);
+    if (flags & UART_PERIPHERAL) platform::sfrWrite(mode, U1MODE_ON.mask);
 }
 
 PLIB_INLINE BOOL UARTTransmitterIsReady(UART_MODULE id) {
-    return (platform::sfrRead(uartReg[id].sta.reg) & (1u << 9)) ? FALSE : TRUE;
+    return (platform::sfrRead(uartReg[id].sta.reg) & U1STA_UTXBF.mask) ? FALSE : TRUE;
 }
 PLIB_INLINE BOOL UARTTransmissionHasCompleted(UART_MODULE id) {
-    return (platform::sfrRead(uartReg[id].sta.reg) & (1u << 8)) ? TRUE : FALSE;
+    return (platform::sfrRead(uartReg[id].sta.reg) & U1STA_TRMT.mask) ? TRUE : FALSE;
 }
 PLIB_INLINE void UARTSendDataByte(UART_MODULE id, BYTE data) { platform::sfrWrite(uartReg[id].tx.reg, data); }
 PLIB_INLINE BYTE UARTGetDataByte(UART_MODULE id) { return BYTE(platform::sfrRead(uartReg[id].rx.reg)); }
@@ -266,16 +261,17 @@ typedef enum { I2C_SUCCESS = 0, I2C_ERROR = 1, I2C_MASTER_BUS_COLLISION = 2, I2C
 typedef enum { I2C_WRITE = 0, I2C_READ = 1 } I2C_RW;
 
 typedef uint32_t I2C_STATUS;
-enum {
-    I2C_TRANSMITTER_FULL = 0x0001,
-    I2C_DATA_AVAILABLE = 0x0002,
-    I2C_START = 0x0008,
-    I2C_STOP = 0x0010,
-    I2C_RECEIVER_OVERFLOW = 0x0040,
-    I2C_TRANSMITTER_OVERFLOW = 0x0080,
-    I2C_ARBITRATION_LOSS = 0x0400,
-    I2C_TRANSMITTER_BUSY = 0x4000,
-    I2C_BYTE_ACKNOWLEDGED = 0x8000,
+// The status flags are I2CxSTAT's bits (I2C2's have I2C1's layout).
+enum : uint32_t {
+    I2C_TRANSMITTER_FULL = I2C1STAT_TBF.mask,
+    I2C_DATA_AVAILABLE = I2C1STAT_RBF.mask,
+    I2C_START = I2C1STAT_S.mask,
+    I2C_STOP = I2C1STAT_P.mask,
+    I2C_RECEIVER_OVERFLOW = I2C1STAT_I2COV.mask,
+    I2C_TRANSMITTER_OVERFLOW = I2C1STAT_IWCOL.mask,
+    I2C_ARBITRATION_LOSS = I2C1STAT_BCL.mask,
+    I2C_TRANSMITTER_BUSY = I2C1STAT_TRSTAT.mask,
+    I2C_BYTE_ACKNOWLEDGED = I2C1STAT_ACKSTAT.mask,
 };
 
 typedef union {
@@ -287,13 +283,19 @@ typedef union {
 } I2C_7_BIT_ADDRESS;
 
 namespace plib {
-constexpr uint32_t i2cBase(I2C_MODULE id) { return 0xBF805000u + 0x200u * id; }
-constexpr uint32_t I2C_CON = 0x00, I2C_STAT = 0x10, I2C_BRG = 0x40, I2C_TRN = 0x50, I2C_RCV = 0x60;
-constexpr uint32_t CLR = 0x4, SET = 0x8;
-constexpr uint32_t SEN = 1u << 0, RSEN = 1u << 1, PEN = 1u << 2, RCEN = 1u << 3, ACKEN = 1u << 4,
-                   ACKDT = 1u << 5, I2CON = 1u << 15;
-constexpr uint32_t TBF = 1u << 0, RBF = 1u << 1, S = 1u << 3, I2COV = 1u << 6, IWCOL = 1u << 7,
-                   BCL = 1u << 10, TRSTAT = 1u << 14, ACKSTAT = 1u << 15;
+// A module's registers as offsets from its I2CxCON; I2C2's have I2C1's layout and fields.
+constexpr uint32_t i2cBase(I2C_MODULE id) { return I2C1CON.address + (I2C2CON.address - I2C1CON.address) * id; }
+constexpr uint32_t I2C_CON = 0, I2C_STAT = I2C1STAT.address - I2C1CON.address,
+                   I2C_BRG = I2C1BRG.address - I2C1CON.address, I2C_TRN = I2C1TRN.address - I2C1CON.address,
+                   I2C_RCV = I2C1RCV.address - I2C1CON.address;
+constexpr uint32_t CLR = platform::kClrOffset, SET = platform::kSetOffset;
+constexpr uint32_t SEN = I2C1CON_SEN.mask, RSEN = I2C1CON_RSEN.mask, PEN = I2C1CON_PEN.mask,
+                   RCEN = I2C1CON_RCEN.mask, ACKEN = I2C1CON_ACKEN.mask, ACKDT = I2C1CON_ACKDT.mask,
+                   I2CON = I2C1CON_ON.mask;
+constexpr uint32_t TBF = I2C1STAT_TBF.mask, RBF = I2C1STAT_RBF.mask, S = I2C1STAT_S.mask,
+                   I2COV = I2C1STAT_I2COV.mask, IWCOL = I2C1STAT_IWCOL.mask, BCL = I2C1STAT_BCL.mask,
+                   TRSTAT = I2C1STAT_TRSTAT.mask, ACKSTAT = I2C1STAT_ACKSTAT.mask;
+static_assert(I2C2STAT.address - I2C2CON.address == I2C_STAT && I2C2RCV.address - I2C2CON.address == I2C_RCV);
 PLIB_INLINE uint32_t i2cRead(I2C_MODULE id, uint32_t reg) { return platform::sfrRead(i2cBase(id) + reg); }
 PLIB_INLINE void i2cWrite(I2C_MODULE id, uint32_t reg, uint32_t v) { platform::sfrWrite(i2cBase(id) + reg, v); }
 }  // namespace plib

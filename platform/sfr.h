@@ -20,13 +20,38 @@ uint32_t sfrRead(uint32_t address);
 void sfrWrite(uint32_t address, uint32_t value);
 #endif
 
-// A 32-bit SFR. Compound assignments are read-modify-writes of the whole register.
-template <uint32_t Address>
+// The CLR, SET and INV companions of a normal register: writing 1s clears, sets or inverts
+// those bits of the register.
+inline constexpr uint32_t kClrOffset = 0x4, kSetOffset = 0x8, kInvOffset = 0xC;
+
+// A value for the register at Owner: one or more of its fields, combined with |. A value
+// of one register does not convert to another's, nor silently to a number.
+template <uint32_t Owner>
+struct Bits {
+    uint32_t value;
+    friend constexpr Bits operator|(Bits a, Bits b) { return {a.value | b.value}; }
+};
+
+// A named field of the register at Owner. As a value it is the field's mask (all its bits
+// set: a flag to set or clear); called with a number it is that number in the field.
+template <uint32_t Owner, unsigned Pos, unsigned Width>
+struct FieldOf : Bits<Owner> {
+    static constexpr unsigned pos = Pos, width = Width;
+    static constexpr uint32_t mask = (Width >= 32 ? 0xFFFFFFFFu : ((1u << Width) - 1)) << Pos;
+    constexpr FieldOf() : Bits<Owner>{mask} {}
+    constexpr Bits<Owner> operator()(uint32_t v) const { return {(v << Pos) & mask}; }
+};
+
+// A 32-bit SFR; Owner is the register whose field values it takes (itself, or the register
+// a CLR/SET/INV companion acts on). Compound assignments are read-modify-writes.
+template <uint32_t Address, uint32_t Owner = Address>
 struct Reg {
     static constexpr uint32_t address = Address;
     operator uint32_t() const { return sfrRead(Address); }
     const Reg& operator=(uint32_t v) const { sfrWrite(Address, v); return *this; }
+    const Reg& operator=(Bits<Owner> b) const { sfrWrite(Address, b.value); return *this; }
     const Reg& operator|=(uint32_t v) const { sfrWrite(Address, sfrRead(Address) | v); return *this; }
+    const Reg& operator|=(Bits<Owner> b) const { sfrWrite(Address, sfrRead(Address) | b.value); return *this; }
     const Reg& operator&=(uint32_t v) const { sfrWrite(Address, sfrRead(Address) & v); return *this; }
     const Reg& operator^=(uint32_t v) const { sfrWrite(Address, sfrRead(Address) ^ v); return *this; }
 };
@@ -45,24 +70,3 @@ struct Field {
 
 }  // namespace platform
 
-// A register with its CLR, SET and INV companions at +4, +8 and +C.
-#define PIC32_SFR(name, addr)                                  \
-    inline constexpr ::platform::Reg<(addr)> name{};           \
-    inline constexpr ::platform::Reg<(addr) + 0x4> name##CLR{}; \
-    inline constexpr ::platform::Reg<(addr) + 0x8> name##SET{}; \
-    inline constexpr ::platform::Reg<(addr) + 0xC> name##INV{};
-// A data register (transmit/receive buffers): no companions.
-#define PIC32_DATA(name, addr) inline constexpr ::platform::Reg<(addr)> name{};
-
-#define PIC32_BITS(name, addr, ...)                      \
-    struct name##bits_t {                                \
-        static constexpr uint32_t address_ = (addr);      \
-        __VA_ARGS__                                      \
-    };                                                   \
-    inline constexpr name##bits_t name##bits{};
-#define PIC32_FIELD(field, pos, width) static constexpr ::platform::Field<address_, pos, width> field{};
-#define PIC32_PIN_FIELDS(p)                                                                                    \
-    PIC32_FIELD(p##0, 0, 1) PIC32_FIELD(p##1, 1, 1) PIC32_FIELD(p##2, 2, 1) PIC32_FIELD(p##3, 3, 1)           \
-    PIC32_FIELD(p##4, 4, 1) PIC32_FIELD(p##5, 5, 1) PIC32_FIELD(p##6, 6, 1) PIC32_FIELD(p##7, 7, 1)           \
-    PIC32_FIELD(p##8, 8, 1) PIC32_FIELD(p##9, 9, 1) PIC32_FIELD(p##10, 10, 1) PIC32_FIELD(p##11, 11, 1)       \
-    PIC32_FIELD(p##12, 12, 1) PIC32_FIELD(p##13, 13, 1) PIC32_FIELD(p##14, 14, 1) PIC32_FIELD(p##15, 15, 1)

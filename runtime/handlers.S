@@ -1,6 +1,15 @@
 /* Default handlers: an interrupt without a handler, a general exception and a bootstrap
    exception all end in a software reset of the device. */
+#include "platform/pic32mx_registers.h"
 #include "runtime/mips_regs.h"
+
+/* name_ADDRESS for every register of the table. */
+#define RT_REGISTER_ADDRESS(name, addr, kind, fields) .equ name##_ADDRESS, addr;
+    PIC32MX_REGISTERS(RT_REGISTER_ADDRESS)
+/* SYSKEY and RSWRST are reached from one base register. */
+.if ((SYSKEY_ADDRESS + 0x8000) >> 16) - ((RSWRST_ADDRESS + 0x8000) >> 16)
+    .error "SYSKEY and RSWRST need one base"
+.endif
 
     .set noreorder
     .set noat
@@ -57,15 +66,15 @@ _bootstrap_exception_handler:
 _software_reset:
     di
     ehb
-    lui     t0, 0xBF81
+    lui     t0, %hi(SYSKEY_ADDRESS)
     li      t1, 0xAA996655
     li      t2, 0x556699AA
-    li      t3, 1
-1:  sw      zero, -0x0DD0(t0)       /* SYSKEY 0xBF80F230 */
-    sw      t1, -0x0DD0(t0)
-    sw      t2, -0x0DD0(t0)
-    sw      t3, -0x09E8(t0)         /* RSWRSTSET 0xBF80F618 */
-    lw      t4, -0x09F0(t0)         /* RSWRST 0xBF80F610 */
+    li      t3, 1                   /* SWRST */
+1:  sw      zero, %lo(SYSKEY_ADDRESS)(t0)
+    sw      t1, %lo(SYSKEY_ADDRESS)(t0)
+    sw      t2, %lo(SYSKEY_ADDRESS)(t0)
+    sw      t3, %lo(RSWRST_ADDRESS + 8)(t0)     /* RSWRSTSET */
+    lw      t4, %lo(RSWRST_ADDRESS)(t0)
     b       1b
     nop
     .end _software_reset

@@ -1,4 +1,4 @@
-# The run-time's library routines compiled natively under rt_ names, their tests, and the
+# The run-time's library routines compiled natively under rt_ names (tested in tests/runtime), and the
 # long check of the soft-float routines (make check-long).
 set(RUNTIME_LIBRARY_SOURCES runtime/libc.cpp runtime/format.cpp runtime/softfloat.cpp)
 
@@ -6,15 +6,6 @@ add_library(runtime_host STATIC ${RUNTIME_LIBRARY_SOURCES})
 target_include_directories(runtime_host PUBLIC ${CMAKE_SOURCE_DIR})
 # Keep GCC from turning the byte loops back into calls to the library being tested.
 target_compile_options(runtime_host PRIVATE -fno-tree-loop-distribute-patterns)
-
-add_test_suite(runtime runtime_host)
-
-# The same routines as compiled for the chip (target-check preset): integer code only.
-add_test(NAME target.runtime_uses_no_fpu_and_no_helpers
-         COMMAND ${CMAKE_COMMAND}
-                 -DOBJECT_DIR=${TARGET_CHECK_DIR}/CMakeFiles/runtime_lib.dir/runtime
-                 -DOBJDUMP=mipsel-linux-gnu-objdump -DNM=mipsel-linux-gnu-nm
-                 -P ${CMAKE_SOURCE_DIR}/tests/runtime/check_target_objects.cmake)
 
 find_package(Threads REQUIRED)
 add_executable(runtime_check_long tests/runtime/softfloat_long_check.cpp)

@@ -30,55 +30,28 @@ extern "C" const uint32_t firmware_config_words[3];
 #define CARDDEMO_WHAT "the card demo's main module (current revision)"
 #endif
 
-namespace {
-
-void usage(FILE* out) {
-    std::fprintf(out,
-                 "usage: " CARDDEMO_NAME " [options]\n"
-                 "Runs " CARDDEMO_WHAT " on the virtual PIC32MX440F256H board\n"
-                 "from reset, with an SD card in the slot (ready unless --card says otherwise);\n"
-                 "the console (UART1, 57600 baud) is printed on stdout.\n"
-                 "\n"
-                 "  --seconds N        simulated seconds to run (default 5)\n"
-                 "%s"
-                 "  --trace-spi        the SPI bus trace (select line, bytes, commands, R1) on stderr\n"
-                 "  --help             this text\n",
-                 tools::kCardHelp);
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     double seconds = 5;
     sim::SdCard::Options card;
     card.busyAttempts = tools::kDefaultReadyAfter;
     bool traceSpi = false;
 
-    tools::ArgReader args(CARDDEMO_NAME, argc, argv, usage);
-    while (args.next()) {
-        if (args.isHelp()) {
-            usage(stdout);
-            return 0;
-        } else if (args.is("--seconds")) {
-            seconds = args.seconds();
-        } else if (args.is("--card")) {
-            card.kind = args.cardKind();
-        } else if (args.is("--ready-after")) {
-            card.busyAttempts = args.count(1000000);
-        } else if (args.is("--trace-spi")) {
-            traceSpi = true;
-        } else {
-            args.unknown();
-        }
-    }
+    tools::Cli cli(CARDDEMO_NAME, "[options]",
+                   "Runs " CARDDEMO_WHAT " on the virtual PIC32MX440F256H board\n"
+                   "from reset, with an SD card in the slot (ready unless --card says otherwise);\n"
+                   "the console (UART1, 57600 baud) is printed on stdout.\n");
+    cli.seconds("--seconds", "simulated seconds to run (default 5)", seconds);
+    tools::addCardOptions(cli, card);
+    cli.flag("--trace-spi", "the SPI bus trace (select line, bytes, commands, R1) on stderr", traceSpi)
+        .parse(argc, argv);
 
     sim::BoardConfig cfg;
     cfg.config = tools::configWords(CARDDEMO_CONFIG_WORDS);
     sim::Board board(cfg);
-    board.add<sim::SdCard>(board.nets, card);
+    sim::SdCard::insert(board, card);
     sim::Terminal terminal(board.sched, board.uart1.txNet(), board.uart1.rxNet(), board.sysclkHz());
     tools::consoleToStdout(terminal);
-    sim::SpiAnalyser analyser(board.nets, board.sched, board.sysclkHz());
+    sim::SpiAnalyser analyser(board.nets, board.sched, board.sysclkHz(), board.description().cardSlot);
     if (traceSpi) tools::traceToStderr(analyser);
 
     platform::host::attach(&board);

@@ -15,53 +15,29 @@
 extern "C" int clockdemo_main(int argc, char** argv);
 extern "C" const uint32_t firmware_config_words[3];
 
-namespace {
-
-void usage(FILE* out) {
-    std::fprintf(out,
-                 "usage: clockdemo [options]\n"
-                 "Runs the clock demo on the virtual PIC32MX440F256H board from reset, with the\n"
-                 "real-time clock chip (address 0x51) on I2C1; the console (UART1, 57600 baud)\n"
-                 "is printed on stdout.\n"
-                 "\n"
-                 "  --seconds N     simulated seconds to run (default 5)\n"
-                 "  --no-rtc        no clock chip on the bus\n"
-                 "  --input TEXT    typed on the console at 57600 baud, %.1f s after reset\n"
-                 "  --trace-i2c     the I2C bus trace (START, bytes, ACK/NACK, STOP) on stderr\n"
-                 "  --help          this text\n",
-                 tools::kInputAtSeconds);
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     double seconds = 5;
     bool rtc = true, traceI2c = false;
     std::string input;
 
-    tools::ArgReader args("clockdemo", argc, argv, usage);
-    while (args.next()) {
-        if (args.isHelp()) {
-            usage(stdout);
-            return 0;
-        } else if (args.is("--seconds")) {
-            seconds = args.seconds();
-        } else if (args.is("--no-rtc")) {
-            rtc = false;
-        } else if (args.is("--input")) {
-            input = args.value();
-        } else if (args.is("--trace-i2c")) {
-            traceI2c = true;
-        } else {
-            args.unknown();
-        }
-    }
+    char inputHelp[80];
+    std::snprintf(inputHelp, sizeof inputHelp, "typed on the console at 57600 baud, %.1f s after reset",
+                  tools::kInputAtSeconds);
+    tools::Cli cli("clockdemo", "[options]",
+                   "Runs the clock demo on the virtual PIC32MX440F256H board from reset, with the\n"
+                   "real-time clock chip (address 0x51) on I2C1; the console (UART1, 57600 baud)\n"
+                   "is printed on stdout.\n");
+    cli.seconds("--seconds", "simulated seconds to run (default 5)", seconds)
+        .flag("--no-rtc", "no clock chip on the bus", rtc, false)
+        .text("--input", "TEXT", inputHelp, input)
+        .flag("--trace-i2c", "the I2C bus trace (START, bytes, ACK/NACK, STOP) on stderr", traceI2c)
+        .parse(argc, argv);
 
     sim::BoardConfig cfg;
     cfg.config = tools::configWords(firmware_config_words);
     sim::Board board(cfg);
     if (rtc) sim::RtcChip::attach(board);
-    auto& analyser = board.add<sim::I2cAnalyser>(board.sched, sim::i2cBus(board.nets), board.sysclkHz());
+    auto& analyser = board.add<sim::I2cAnalyser>(board.sched, sim::RtcChip::busOf(board), board.sysclkHz());
     if (traceI2c) tools::traceToStderr(analyser);
     sim::Terminal terminal(board.sched, board.uart1.txNet(), board.uart1.rxNet(), board.sysclkHz());
     tools::consoleToStdout(terminal);

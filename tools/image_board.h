@@ -17,7 +17,7 @@ namespace tools {
 
 struct ImageBoardOptions {
     sim::Chip chip = sim::Chip::MX440F256H;
-    std::optional<bool> rtc;                 // the clock chip; unset: on the PIC32MX440 board only
+    std::optional<bool> rtc;                 // the clock chip; unset: as the board is fitted
     std::optional<sim::SdCard::Options> card;  // unset: the slot is empty
     bool fastForward = true;
 };
@@ -34,8 +34,8 @@ public:
         : board(boardConfig(image, options.chip)),
           terminal(board.sched, board.uart1.txNet(), board.uart1.rxNet(), board.sysclkHz()),
           core(board, coreOptions(options)) {
-        if (options.rtc.value_or(options.chip == sim::Chip::MX440F256H)) rtc = &sim::RtcChip::attach(board);
-        if (options.card) card = &board.add<sim::SdCard>(board.nets, *options.card);
+        if (options.rtc.value_or(board.description().clockChipFitted)) rtc = &sim::RtcChip::attach(board);
+        if (options.card) card = &sim::SdCard::insert(board, *options.card);
         sim::loadImage(core.memory(), image);
     }
 

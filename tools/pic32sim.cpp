@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "sim/wires/i2c_bus.h"
 #include "sim/chip/spi.h"
@@ -17,33 +18,6 @@
 namespace {
 
 constexpr const char* kProgram = "pic32sim";
-
-void usage(FILE* out) {
-    std::fprintf(out,
-                 "usage: pic32sim IMAGE [options]\n"
-                 "Boots a firmware image (ELF or Intel HEX) on the virtual board from the reset\n"
-                 "vector; the board's clock comes from the image's configuration words and the\n"
-                 "8 MHz crystal. The console (UART1, 57600 baud) is printed on stdout, traces on\n"
-                 "stderr. The SD card slot is empty unless --card fills it.\n"
-                 "\n"
-                 "  --seconds N        simulated seconds to run (default 5)\n"
-                 "  --board mx440|mx795\n"
-                 "                     the chip: PIC32MX440F256H (default) or PIC32MX795F512L\n"
-                 "  --rtc, --no-rtc    the clock chip (address 0x51) on RD9/RD10, or not\n"
-                 "                     (default: on for mx440, off for mx795)\n"
-                 "%s"
-                 "  --input TEXT       typed on the console at 57600 baud, %.1f s after reset\n"
-                 "  --trace-i2c        the I2C bus trace (START, bytes, ACK/NACK, STOP)\n"
-                 "  --trace-spi        the SPI bus trace (select line, bytes, commands, R1)\n"
-                 "  --trace-pins       every pin level change, with its time\n"
-                 "  --no-fast-forward  run every instruction of polling loops too (same\n"
-                 "                     output, slower)\n"
-                 "  --help             this text\n"
-                 "\n"
-                 "Exit status: 0 after the run, 1 for an image that cannot be loaded, 2 for a\n"
-                 "bad option.\n",
-                 tools::kCardHelp, tools::kInputAtSeconds);
-}
 
 // Pin changes go out between slices of the run; the slices do not change what the board
 // does, only how often the trace is flushed.
@@ -69,7 +43,8 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string imagePath, input;
+    std::vector<std::string> images;
+    std::string input;
     double seconds = 5;
     sim::Chip chip = sim::Chip::MX440F256H;
     std::optional<bool> rtc;
@@ -78,49 +53,39 @@ int main(int argc, char** argv) {
     card.busyAttempts = tools::kDefaultReadyAfter;
     bool traceI2c = false, traceSpi = false, tracePins = false, fastForward = true;
 
-    tools::ArgReader args(kProgram, argc, argv, usage);
-    while (args.next()) {
-        if (args.isHelp()) {
-            usage(stdout);
-            return 0;
-        } else if (args.is("--seconds")) {
-            seconds = args.seconds();
-        } else if (args.is("--board")) {
-            std::string b = args.value();
-            if (b == "mx440")
-                chip = sim::Chip::MX440F256H;
-            else if (b == "mx795")
-                chip = sim::Chip::MX795F512L;
-            else
-                args.fail("unknown board '" + b + "' (mx440 or mx795)");
-        } else if (args.is("--rtc")) {
-            rtc = true;
-        } else if (args.is("--no-rtc")) {
-            rtc = false;
-        } else if (args.is("--card")) {
-            card.kind = args.cardKind();
-            withCard = true;
-        } else if (args.is("--ready-after")) {
-            card.busyAttempts = args.count(1000000);
-        } else if (args.is("--input")) {
-            input = args.value();
-        } else if (args.is("--trace-i2c")) {
-            traceI2c = true;
-        } else if (args.is("--trace-spi")) {
-            traceSpi = true;
-        } else if (args.is("--trace-pins")) {
-            tracePins = true;
-        } else if (args.is("--no-fast-forward")) {
-            fastForward = false;
-        } else if (args.isOption()) {
-            args.unknown();
-        } else if (imagePath.empty()) {
-            imagePath = args.arg();
-        } else {
-            args.fail("one image only ('" + imagePath + "' and '" + args.arg() + "')", true);
-        }
-    }
-    if (imagePath.empty()) args.fail("no image given", true);
+    char inputHelp[80];
+    std::snprintf(inputHelp, sizeof inputHelp, "typed on the console at 57600 baud, %.1f s after reset",
+                  tools::kInputAtSeconds);
+    tools::Cli cli(kProgram, "IMAGE [options]",
+                   "Boots a firmware image (ELF or Intel HEX) on the virtual board from the reset\n"
+                   "vector; the board's clock comes from the image's configuration words and the\n"
+                   "8 MHz crystal. The console (UART1, 57600 baud) is printed on stdout, traces on\n"
+                   "stderr. The SD card slot is empty unless --card fills it.\n");
+    cli.positional("IMAGE", "", images, 1)
+        .seconds("--seconds", "simulated seconds to run (default 5)", seconds)
+        .option("--board", "mx440|mx795", "the chip: PIC32MX440F256H (default) or PIC32MX795F512L",
+                [&](const char* v) {
+                    std::string b = v;
+                    if (b == "mx440")
+                        chip = sim::Chip::MX440F256H;
+                    else if (b == "mx795")
+                        chip = sim::Chip::MX795F512L;
+                    else
+                        cli.fail("unknown board '" + b + "' (mx440 or mx795)");
+                })
+        .flag("--rtc", "the clock chip (address 0x51) on RD9/RD10", [&] { rtc = true; })
+        .flag("--no-rtc", "no clock chip (default: on for mx440, off for mx795)", [&] { rtc = false; });
+    tools::addCardOptions(cli, card, &withCard);
+    cli.text("--input", "TEXT", inputHelp, input)
+        .flag("--trace-i2c", "the I2C bus trace (START, bytes, ACK/NACK, STOP)", traceI2c)
+        .flag("--trace-spi", "the SPI bus trace (select line, bytes, commands, R1)", traceSpi)
+        .flag("--trace-pins", "every pin level change, with its time", tracePins)
+        .flag("--no-fast-forward", "run every instruction of polling loops too (same\noutput, slower)",
+              fastForward, false)
+        .epilogue("Exit status: 0 after the run, 1 for an image that cannot be loaded, 2 for a\nbad option.\n")
+        .parse(argc, argv);
+    if (images.empty()) cli.fail("no image given", true);
+    const std::string imagePath = images.front();
 
     tools::ImageBoardOptions options;
     options.chip = chip;
@@ -139,10 +104,10 @@ int main(int argc, char** argv) {
     sim::MipsCore& core = target.core;
 
     if (traceI2c)
-        tools::traceToStderr(board.add<sim::I2cAnalyser>(board.sched, sim::i2cBus(board.nets), board.sysclkHz()));
+        tools::traceToStderr(board.add<sim::I2cAnalyser>(board.sched, sim::RtcChip::busOf(board), board.sysclkHz()));
     std::optional<sim::SpiAnalyser> spi;
     if (traceSpi) {
-        spi.emplace(board.nets, board.sched, board.sysclkHz());
+        spi.emplace(board.nets, board.sched, board.sysclkHz(), board.description().cardSlot);
         tools::traceToStderr(*spi);
     }
     std::optional<PinTrace> pins;

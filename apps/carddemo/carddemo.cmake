@@ -18,7 +18,3 @@ target_compile_definitions(carddemo PRIVATE CARDDEMO_EARLIER_REVISION=1)
 target_link_libraries(carddemo PRIVATE carddemo_app_earlier drivers_carddemo)
 add_executable(carddemo-main ${CMAKE_SOURCE_DIR}/tools/carddemo.cpp)
 target_link_libraries(carddemo-main PRIVATE carddemo_app drivers_carddemo)
-
-if(TARGET test_carddemo_carddemo_app)
-    target_link_libraries(test_carddemo_carddemo_app PRIVATE carddemo_app carddemo_app_earlier)
-endif()

@@ -29,19 +29,19 @@ int main(int argc, char** argv) {
     initMedia();
 #else
     DDPCONbits.JTAGEN = 0;  // the JTAG pins become port pins
-    AD1PCFG = 0x2000;       // AN13 = RB13, the card select, digital; the other port B pins analog
+    AD1PCFG = AD1PCFG_PCFG13;  // AN13 = RB13, the card select, digital; the other port B pins analog
     // The LED pin drives, without initDigitalIO and its console line.
-    TRISDCLR = 0x2;
+    TRISDCLR = TRISD_TRISD1;
     int res = 0;
     initUART();
     initSD();
     res = initMedia();
     (void)res;  // the demo goes on whatever the card did
-    LATDINV = 0x2;
+    LATDINV = LATD_LATD1;
 #endif
 
     for (;;) {
-        LATDINV = 0x2;
+        LATDINV = LATD_LATD1;
         delayms(1000);
     }
 }

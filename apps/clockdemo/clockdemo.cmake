@@ -7,8 +7,4 @@ if(NOT FIRMWARE_TARGET)
 
     add_executable(clockdemo ${CMAKE_SOURCE_DIR}/tools/clockdemo.cpp)
     target_link_libraries(clockdemo PRIVATE clockdemo_app drivers_clockdemo)
-
-    if(TARGET test_clockdemo_clockdemo_app)
-        target_link_libraries(test_clockdemo_clockdemo_app PRIVATE clockdemo_app)
-    endif()
 endif()

@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     setTimeDate(5, 10, 2, 3, 3, 1, 14);
 
     for (;;) {
-        LATDINV = 0x2;  // the LED on RD1 changes state once a line
+        LATDINV = LATD_LATD1;  // the LED on RD1 changes state once a line
 
         unsigned char sec = 0, mint = 0, hr = 0, day = 0, wd = 0, month = 0, year = 0;
         getTimeDate(&sec, &mint, &hr, &day, &wd, &month, &year);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/boards/description.h"
 #include "sim/chip/adc.h"
 #include "sim/chip/cp0.h"
 #include "sim/chip/i2c_master.h"
@@ -21,8 +22,6 @@
 #include "sim/chip/uart.h"
 
 namespace sim {
-
-enum class Chip { MX440F256H, MX795F512L };
 
 struct BoardConfig {
     Chip chip = Chip::MX440F256H;
@@ -70,8 +69,10 @@ public:
     uint64_t sysclkHz() const { return sysclk_; }
     unsigned pbdiv() const { return system.pbdiv(); }
     uint64_t pbclkHz() const { return sysclk_ >> pbdiv(); }
-    uint32_t ramBytes() const { return cfg_.chip == Chip::MX795F512L ? 128 * 1024 : 32 * 1024; }
-    uint32_t flashBytes() const { return cfg_.chip == Chip::MX795F512L ? 512 * 1024 : 256 * 1024; }
+    // The board this chip sits on: its nets, pins and device places.
+    const BoardDescription& description() const { return desc_; }
+    uint32_t ramBytes() const { return desc_.ramBytes; }
+    uint32_t flashBytes() const { return desc_.flashBytes; }
 
     Cycles now() const { return sched.now(); }
     Cycles cycles(double seconds) const { return Cycles(seconds * double(sysclk_) + 0.5); }
@@ -97,6 +98,10 @@ public:
     void stopAt(Cycles at);
     Listeners<> stopListeners;
 
+private:
+    const BoardDescription& desc_;
+
+public:
     Scheduler sched;
     SfrBus bus;
     Nets nets;
@@ -106,8 +111,8 @@ public:
     Ports ports;
     Uart uart1, uart2;
     TypeBTimer timer2;
-    I2cMaster i2c1;  // SDA1 = RD9, SCL1 = RD10, with the board's pull-ups
-    Spi spi2;  // SCK2 = RG6, SDI2 = RG7, SDO2 = RG8
+    I2cMaster i2c1;
+    Spi spi2;
     Adc1 adc1;
 
 private:

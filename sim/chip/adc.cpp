@@ -9,23 +9,24 @@
 namespace sim {
 
 namespace {
-constexpr uint32_t kOn = 1u << 15, kClrAsam = 1u << 4, kAsam = 1u << 2, kSamp = 1u << 1, kDone = 1u << 0;
+constexpr uint32_t kOn = AD1CON1_ON.mask, kClrAsam = AD1CON1_CLRASAM.mask, kAsam = AD1CON1_ASAM.mask,
+                   kSamp = AD1CON1_SAMP.mask, kDone = AD1CON1_DONE.mask;
 constexpr unsigned kSsrcManual = 0, kSsrcAuto = 7;
 }  // namespace
 
 Adc1::Adc1(SfrBus& bus, Scheduler& sched, Intc& intc, Ports& ports, std::function<unsigned()> pbdiv,
            std::function<uint64_t()> sysclkHz)
     : sched_(sched), intc_(intc), ports_(ports), pbdiv_(std::move(pbdiv)), sysclkHz_(std::move(sysclkHz)) {
-    con1_ = &bus.add("AD1CON1", 0xBF809000, 0).writable(0xA7F7);
-    con2_ = &bus.add("AD1CON2", 0xBF809010, 0).writable(0xF43F);  // BUFS is the converter's
-    con3_ = &bus.add("AD1CON3", 0xBF809020, 0).writable(0x9FFF);
-    chs_ = &bus.add("AD1CHS", 0xBF809040, 0).writable(0x8F8F0000);  // CH0NB, CH0SB, CH0NA, CH0SA
-    bus.add("AD1CSSL", 0xBF809050, 0).writable(0xFFFF);
-    // AD1PCFG at 0xBF809060 belongs to the ports: it decides whether a pin is analog.
+    con1_ = &bus.add(reg::AD1CON1).writable(0xA7F7);
+    con2_ = &bus.add(reg::AD1CON2).writable(0xF43F);  // BUFS is the converter's
+    con3_ = &bus.add(reg::AD1CON3).writable(0x9FFF);
+    chs_ = &bus.add(reg::AD1CHS).writable((AD1CHS_CH0NB | AD1CHS_CH0SB | AD1CHS_CH0NA | AD1CHS_CH0SA).value);
+    bus.add(reg::AD1CSSL).writable(0xFFFF);
+    // AD1PCFG belongs to the ports: it decides whether a pin is analog.
     for (unsigned n = 0; n < 16; ++n) {
         std::string name = "ADC1BUF";
         name += "0123456789ABCDEF"[n];
-        buf_[n] = &bus.addData(name, 0xBF809070 + 0x10 * n).writable(0);
+        buf_[n] = &bus.add(reg::named(name)).writable(0);
     }
     con1_->onWrite([this](uint32_t before, uint32_t after) { control1Written(before, after); });
 }
@@ -43,9 +44,9 @@ void Adc1::detach(unsigned channel) {
 }
 
 Cycles Adc1::tadCycles() const {
-    if (con3_->bit(15))  // ADRC: the converter's own RC clock, independent of the bus
+    if (con3_->bit(AD1CON3_ADRC))  // ADRC: the converter's own RC clock, independent of the bus
         return Cycles(kRcTadSeconds * double(sysclkHz_()) + 0.5);
-    return Cycles(2 * (con3_->field(0, 8) + 1)) << pbdiv_();
+    return Cycles(2 * (con3_->field(AD1CON3_ADCS) + 1)) << pbdiv_();
 }
 
 void Adc1::control1Written(uint32_t before, uint32_t after) {
@@ -64,7 +65,7 @@ void Adc1::control1Written(uint32_t before, uint32_t after) {
         case Phase::Sampling:
             // In manual mode software ends sampling by clearing SAMP; in auto-convert the
             // sample counter does.
-            if (con1_->field(5, 3) == kSsrcManual && (before & kSamp) && !(after & kSamp)) endSampling();
+            if (con1_->field(AD1CON1_SSRC) == kSsrcManual && (before & kSamp) && !(after & kSamp)) endSampling();
             break;
         case Phase::Converting:
             break;  // a SAMP set now is served when the conversion ends
@@ -76,9 +77,9 @@ void Adc1::startSampling() {
     con1_->hwSet(kSamp);
     current_ = AdcConversion{};
     current_.sampleStart = sched_.now();
-    if (con1_->field(5, 3) != kSsrcAuto) return;  // ends when software clears SAMP
+    if (con1_->field(AD1CON1_SSRC) != kSsrcAuto) return;  // ends when software clears SAMP
     // SAMC = 0 is not a valid setting; the counter still needs one TAD to run out.
-    unsigned samc = con3_->field(8, 5);
+    unsigned samc = con3_->field(AD1CON3_SAMC);
     Cycles duration = Cycles(samc ? samc : 1) * tadCycles();
     event_ = sched_.after(duration, [this] {
         event_ = 0;
@@ -93,10 +94,10 @@ void Adc1::endSampling() {
     con1_->hwClear(kDone);
     phase_ = Phase::Converting;
     const double t = double(sched_.now()) / double(sysclkHz_());
-    const unsigned pos = chs_->field(16, 4);
-    const bool negAn1 = chs_->bit(23);
+    const unsigned pos = chs_->field(AD1CHS_CH0SA);
+    const bool negAn1 = chs_->bit(AD1CHS_CH0NA);
     // OFFCAL ties both inputs to the negative reference: the converter's own offset.
-    const bool offcal = con2_->bit(12);
+    const bool offcal = con2_->bit(AD1CON2_OFFCAL);
     const double vPos = offcal ? analog::kAvss : inputVolts(pos, t);
     const double vNeg = offcal || !negAn1 ? analog::kAvss : (pos == 1 ? vPos : inputVolts(1, t));
     current_.sampleEnd = sched_.now();
@@ -118,7 +119,7 @@ void Adc1::finishConversion() {
     phase_ = Phase::Idle;
     conversions_.push_back(current_);
     // SMPI + 1 conversions per interrupt; the buffer then fills from word 0 again.
-    if (++bufIndex_ > con2_->field(2, 4)) {
+    if (++bufIndex_ > con2_->field(AD1CON2_SMPI)) {
         bufIndex_ = 0;
         intc_.raise(irq::AD1);
         if (con1_->value() & kClrAsam) con1_->hwClear(kAsam);
@@ -145,7 +146,7 @@ double Adc1::inputVolts(unsigned channel, double seconds) {
 
 uint32_t Adc1::formatted(unsigned count) const {
     const int32_t sgn = int32_t(count) - 512;  // offset binary to two's complement
-    switch (con1_->field(8, 3)) {
+    switch (con1_->field(AD1CON1_FORM)) {
         case 0: return count;                                // integer 16-bit
         case 1: return uint32_t(sgn) & 0xFFFFu;              // signed integer 16-bit
         case 2: return count << 6;                           // fractional 16-bit

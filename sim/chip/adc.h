@@ -57,7 +57,7 @@ public:
 
     // System-clock cycles of one TAD with the current AD1CON3 and PBCLK.
     Cycles tadCycles() const;
-    bool on() const { return con1_->bit(15); }
+    bool on() const { return con1_->bit(AD1CON1_ON); }
 
     const std::vector<AdcConversion>& conversions() const { return conversions_; }
     void clearRecord() { conversions_.clear(); }

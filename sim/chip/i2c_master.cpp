@@ -6,13 +6,14 @@
 namespace sim {
 
 namespace {
-// I2CxCON
-constexpr uint32_t SEN = 1u << 0, RSEN = 1u << 1, PEN = 1u << 2, RCEN = 1u << 3, ACKEN = 1u << 4, ACKDT = 1u << 5,
-                   ON = 1u << 15;
+// I2CxCON and I2CxSTAT bits (both modules have I2C1's layout)
+constexpr uint32_t SEN = I2C1CON_SEN.mask, RSEN = I2C1CON_RSEN.mask, PEN = I2C1CON_PEN.mask,
+                   RCEN = I2C1CON_RCEN.mask, ACKEN = I2C1CON_ACKEN.mask, ACKDT = I2C1CON_ACKDT.mask,
+                   ON = I2C1CON_ON.mask;
 constexpr uint32_t kEvents = SEN | RSEN | PEN | RCEN | ACKEN;
-// I2CxSTAT
-constexpr uint32_t TBF = 1u << 0, RBF = 1u << 1, S = 1u << 3, P = 1u << 4, I2COV = 1u << 6, IWCOL = 1u << 7,
-                   BCL = 1u << 10, TRSTAT = 1u << 14, ACKSTAT = 1u << 15;
+constexpr uint32_t TBF = I2C1STAT_TBF.mask, RBF = I2C1STAT_RBF.mask, S = I2C1STAT_S.mask, P = I2C1STAT_P.mask,
+                   I2COV = I2C1STAT_I2COV.mask, IWCOL = I2C1STAT_IWCOL.mask, BCL = I2C1STAT_BCL.mask,
+                   TRSTAT = I2C1STAT_TRSTAT.mask, ACKSTAT = I2C1STAT_ACKSTAT.mask;
 constexpr uint32_t kErrors = BCL | IWCOL | I2COV;
 }  // namespace
 
@@ -23,7 +24,7 @@ I2cMaster::I2cMaster(const Config& c, SfrBus& bus, Nets& nets, Ports& ports, Sch
       sched_(sched),
       intc_(intc),
       pbdiv_(std::move(pbdiv)),
-      lines_(i2cBus(nets, Ports::pinName(c.port, c.sdaBit), Ports::pinName(c.port, c.sclBit))),
+      lines_(i2cBus(nets, c.sda.name(), c.scl.name())),
       sdaDriver_(lines_.sda.addDriver()),
       sclDriver_(lines_.scl.addDriver()),
       watcher_(lines_, {[this] {
@@ -40,15 +41,15 @@ I2cMaster::I2cMaster(const Config& c, SfrBus& bus, Nets& nets, Ports& ports, Sch
                         },
                         nullptr}) {
     std::string n = "I2C" + std::to_string(c.index);
-    con_ = &bus.add(n + "CON", c.base, 0x1000).writable(0xBFFF).onWrite([this](uint32_t b, uint32_t a) {
+    con_ = &bus.add(reg::named(n + "CON"), I2C1CON_SCLREL).writable(0xBFFF).onWrite([this](uint32_t b, uint32_t a) {
         controlWritten(b, a);
     });
     // Status is the hardware's; software can only clear the three error flags.
-    stat_ = &bus.add(n + "STAT", c.base + 0x10, 0).writable(0).clearOnly(kErrors);
-    bus.add(n + "ADD", c.base + 0x20, 0).writable(0x3FF);
-    bus.add(n + "MSK", c.base + 0x30, 0).writable(0x3FF);
-    brg_ = &bus.add(n + "BRG", c.base + 0x40, 0).writable(0xFFF);  // 12-bit generator
-    trn_ = &bus.addData(n + "TRN", c.base + 0x50).writable(0xFF).onWrite([this](uint32_t, uint32_t v) {
+    stat_ = &bus.add(reg::named(n + "STAT")).writable(0).clearOnly(kErrors);
+    bus.add(reg::named(n + "ADD")).writable(0x3FF);
+    bus.add(reg::named(n + "MSK")).writable(0x3FF);
+    brg_ = &bus.add(reg::named(n + "BRG")).writable(0xFFF);  // 12-bit generator
+    trn_ = &bus.add(reg::named(n + "TRN")).writable(0xFF).onWrite([this](uint32_t, uint32_t v) {
         // The module queues nothing: a byte written while it is busy is refused.
         if (!on() || op_ != Op::None || (stat_->value() & TBF)) {
             stat_->hwSet(IWCOL);
@@ -59,7 +60,7 @@ I2cMaster::I2cMaster(const Config& c, SfrBus& bus, Nets& nets, Ports& ports, Sch
         op_ = Op::Transmit;
         sendBit(0);
     });
-    rcv_ = &bus.addData(n + "RCV", c.base + 0x60).writable(0).onRead([this](uint32_t v) {
+    rcv_ = &bus.add(reg::named(n + "RCV")).writable(0).readHasSideEffects().onRead([this](uint32_t v) {
         stat_->hwClear(RBF);
         return v;
     });
@@ -73,8 +74,8 @@ void I2cMaster::reset() {
     op_ = Op::None;
     sda(true);
     scl(true);
-    ports_.claim(cfg_.port, cfg_.sdaBit, false);
-    ports_.claim(cfg_.port, cfg_.sclBit, false);
+    ports_.claim(cfg_.sda.port, cfg_.sda.bit, false);
+    ports_.claim(cfg_.scl.port, cfg_.scl.bit, false);
 }
 
 void I2cMaster::sda(bool release) { lines_.sda.drive(sdaDriver_, release ? Drive::Z : Drive::Low); }
@@ -107,8 +108,8 @@ void I2cMaster::controlWritten(uint32_t before, uint32_t after) {
             switchedOff();
             return;
         }
-        ports_.claim(cfg_.port, cfg_.sdaBit, true);
-        ports_.claim(cfg_.port, cfg_.sclBit, true);
+        ports_.claim(cfg_.sda.port, cfg_.sda.bit, true);
+        ports_.claim(cfg_.scl.port, cfg_.scl.bit, true);
         sda(true);
         scl(true);
     }
@@ -130,8 +131,8 @@ void I2cMaster::switchedOff() {
     stat_->hwWrite(stat_->value() & (kErrors | ACKSTAT));
     sda(true);
     scl(true);
-    ports_.claim(cfg_.port, cfg_.sdaBit, false);
-    ports_.claim(cfg_.port, cfg_.sclBit, false);
+    ports_.claim(cfg_.sda.port, cfg_.sda.bit, false);
+    ports_.claim(cfg_.scl.port, cfg_.scl.bit, false);
 }
 
 void I2cMaster::begin(uint32_t bit) {

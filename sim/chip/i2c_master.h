@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "sim/wires/i2c_bus.h"
+#include "sim/boards/description.h"
 #include "sim/chip/model.h"
 #include "sim/wires/net.h"
 #include "sim/time/scheduler.h"
@@ -22,10 +23,8 @@ class I2cMaster : public Model {
 public:
     struct Config {
         unsigned index;               // 1 or 2
-        uint32_t base;                // I2CxCON address
         unsigned irqBus, irqMaster;   // I2CxB (collision) and I2CxM (master event)
-        char port;                    // pins taken over while the module is on
-        unsigned sdaBit, sclBit;
+        Pin sda, scl;                 // taken over while the module is on
     };
 
     I2cMaster(const Config& c, SfrBus& bus, Nets& nets, Ports& ports, Scheduler& sched, Intc& intc,
@@ -35,7 +34,7 @@ public:
     // One baud-rate-generator period, TBRG = (I2CxBRG + 2) PBCLK cycles, in system-clock
     // cycles: half an SCL period.
     Cycles halfPeriod() const;
-    bool on() const { return con_->bit(15); }
+    bool on() const { return con_->bit(I2C1CON_ON); }
 
     void reset() override;
 

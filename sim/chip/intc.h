@@ -6,19 +6,15 @@
 #include <optional>
 #include <vector>
 
+#include "platform/interrupts.h"
 #include "sim/chip/model.h"
 #include "sim/chip/sfr_bus.h"
 
 namespace sim {
 
-namespace irq {
-// Interrupt request bits (IFS/IEC bit n; n >= 32 is IFS1/IEC1 bit n - 32).
-constexpr unsigned CoreTimer = 0, T1 = 4, T2 = 8, T3 = 12, T4 = 16, T5 = 20;
-constexpr unsigned SPI1E = 23, U1E = 26, U1RX = 27, U1TX = 28, I2C1B = 29, I2C1S = 30, I2C1M = 31;
-constexpr unsigned CN = 32, AD1 = 33, SPI2E = 37, SPI2TX = 38, SPI2RX = 39, U2E = 40, U2RX = 41, U2TX = 42;
-constexpr unsigned I2C2B = 43, I2C2S = 44, I2C2M = 45, FSCM = 46, RTCC = 47;
-constexpr unsigned Count = 64;
-}  // namespace irq
+// Interrupt request bits (IFS/IEC bit n; n >= 32 is IFS1/IEC1 bit n - 32), from the
+// interrupt-source table.
+namespace irq = ::platform::irq;
 
 struct InterruptRequest {
     unsigned vector;

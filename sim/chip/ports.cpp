@@ -5,13 +5,12 @@ namespace sim {
 Ports::Ports(SfrBus& bus, Nets& nets) {
     for (unsigned k = 0; k < kPorts; ++k) {
         char p = char('A' + k);
-        uint32_t base = 0xBF886000 + 0x40 * k;
         std::string s(1, p);
         Port& port = ports_[k];
-        port.tris = &bus.add("TRIS" + s, base, 0xFFFF).writable(0xFFFF);
-        port.port = &bus.add("PORT" + s, base + 0x10, 0).writable(0xFFFF);
-        port.lat = &bus.add("LAT" + s, base + 0x20, 0).writable(0xFFFF);
-        port.odc = &bus.add("ODC" + s, base + 0x30, 0).writable(0xFFFF);
+        port.tris = &bus.add(reg::named("TRIS" + s), 0xFFFF).writable(0xFFFF);
+        port.port = &bus.add(reg::named("PORT" + s)).writable(0xFFFF);
+        port.lat = &bus.add(reg::named("LAT" + s)).writable(0xFFFF);
+        port.odc = &bus.add(reg::named("ODC" + s)).writable(0xFFFF);
         auto changed = [this, k](uint32_t, uint32_t) { update(k); };
         port.tris->onWrite(changed);
         port.odc->onWrite(changed);
@@ -33,7 +32,7 @@ Ports::Ports(SfrBus& bus, Nets& nets) {
             driver_[k][b] = pins_[k][b]->addDriver();
         }
     }
-    ad1pcfg_ = &bus.add("AD1PCFG", 0xBF809060, 0).writable(0xFFFF);
+    ad1pcfg_ = &bus.add(reg::AD1PCFG).writable(0xFFFF);
 }
 
 bool Ports::readPin(char port, unsigned bit) const {

@@ -4,6 +4,17 @@
 
 namespace sim {
 
+namespace reg {
+const Info& named(std::string_view name) {
+#define SIM_REG_ENTRY(n, addr, kind, fields) &n,
+    static const Info* const all[] = {PIC32MX_REGISTERS(SIM_REG_ENTRY)};
+#undef SIM_REG_ENTRY
+    for (const Info* r : all)
+        if (name == r->name) return *r;
+    throw std::out_of_range("no register " + std::string(name) + " in the table");
+}
+}  // namespace reg
+
 void Register::softwareWrite(uint32_t v) {
     uint32_t before = value_;
     uint32_t normal = writable_ & ~clearOnly_;
@@ -13,20 +24,14 @@ void Register::softwareWrite(uint32_t v) {
     if (writeHook_) writeHook_(before, after);
 }
 
-Register& SfrBus::add(const std::string& name, uint32_t address, uint32_t resetValue) {
-    uint32_t a = toKseg1(address);
+Register& SfrBus::add(const reg::Info& info, uint32_t resetValue) {
+    uint32_t a = toKseg1(info.address);
     Register& r = regs_[a];
-    r.name_ = name;
+    r.name_ = info.name;
     r.addr_ = a;
     r.reset_ = r.value_ = resetValue;
-    r.companions_ = true;
-    byName_[name] = a;
-    return r;
-}
-
-Register& SfrBus::addData(const std::string& name, uint32_t address, uint32_t resetValue) {
-    Register& r = add(name, address, resetValue);
-    r.companions_ = false;
+    r.companions_ = info.companions;
+    byName_[info.name] = a;
     return r;
 }
 
@@ -78,9 +83,9 @@ void SfrBus::write(uint32_t address, uint32_t value) {
     if (base != regs_.end() && base->second.companions_) {
         Register& r = base->second;
         switch (a & 0xFu) {
-            case 0x4: r.softwareWrite(r.value_ & ~value); return;
-            case 0x8: r.softwareWrite(r.value_ | value); return;
-            case 0xC: r.softwareWrite(r.value_ ^ value); return;
+            case platform::kClrOffset: r.softwareWrite(r.value_ & ~value); return;
+            case platform::kSetOffset: r.softwareWrite(r.value_ | value); return;
+            case platform::kInvOffset: r.softwareWrite(r.value_ ^ value); return;
         }
     }
     report(address, true, value);

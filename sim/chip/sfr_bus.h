@@ -1,13 +1,36 @@
 // The SFR window of the chip: models declare their registers here, with reset value,
 // the bits software may write and hooks; the bus adds the CLR/SET/INV companions.
+// Names, addresses and fields come from the register table (platform/pic32mx_registers.h):
+// bus.add(reg::U1STA, reset), sta->hwSet(U1STA_OERR), sta->field(U1STA_URXISEL).
 #pragma once
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "platform/pic32mx.h"
+
 namespace sim {
+
+// A register of the table: name, KSEG1 address, and whether it has CLR/SET/INV companions.
+namespace reg {
+struct Info {
+    const char* name;
+    uint32_t address;
+    bool companions;
+};
+#define SIM_REG_COMPANIONS_SFR true
+#define SIM_REG_COMPANIONS_DATA false
+#define SIM_REG_INFO(name, addr, kind, fields) inline constexpr Info name{#name, addr, SIM_REG_COMPANIONS_##kind};
+PIC32MX_REGISTERS(SIM_REG_INFO)
+#undef SIM_REG_INFO
+#undef SIM_REG_COMPANIONS_DATA
+#undef SIM_REG_COMPANIONS_SFR
+// For models with several instances ("U" + n + "STA"); throws std::out_of_range.
+const Info& named(std::string_view name);
+}  // namespace reg
 
 class SfrBus;
 
@@ -29,6 +52,17 @@ public:
     uint32_t field(unsigned pos, unsigned width) const {
         return (value_ >> pos) & ((width >= 32) ? 0xFFFFFFFFu : ((1u << width) - 1));
     }
+    // The same by the table's field names. Instances share a layout (UART2 uses U1STA_...).
+    template <uint32_t A>
+    void hwSet(platform::Bits<A> b) { hwSet(b.value); }
+    template <uint32_t A>
+    void hwClear(platform::Bits<A> b) { hwClear(b.value); }
+    template <uint32_t A>
+    void hwPut(platform::Bits<A> b, bool on) { hwPut(b.value, on); }
+    template <uint32_t A>
+    bool bit(platform::Bits<A> b) const { return value_ & b.value; }
+    template <uint32_t A, unsigned P, unsigned W>
+    uint32_t field(platform::FieldOf<A, P, W>) const { return field(P, W); }
 
     void reset() { value_ = reset_; }
 
@@ -36,6 +70,15 @@ public:
     Register& writable(uint32_t mask) { writable_ = mask; return *this; }
     // Bits that software can only clear (writing 1 leaves them as they are).
     Register& clearOnly(uint32_t mask) { clearOnly_ = mask; return *this; }
+    template <uint32_t A>
+    Register& clearOnly(platform::Bits<A> b) { return clearOnly(b.value); }
+    // A read takes something away (pops a receive buffer, clears a flag, starts a reset).
+    Register& readHasSideEffects() { readSideEffects_ = true; return *this; }
+    // The value moves with time between events (a count worked out when it is read).
+    Register& changesWithTime() { timeVarying_ = true; return *this; }
+    bool hasReadSideEffects() const { return readSideEffects_; }
+    bool isTimeVarying() const { return timeVarying_; }
+    bool hasCompanions() const { return companions_; }
     Register& onRead(ReadHook h) { readHook_ = std::move(h); return *this; }
     Register& onWrite(WriteHook h) { writeHook_ = std::move(h); return *this; }
 
@@ -48,6 +91,8 @@ private:
     uint32_t writable_ = 0xFFFFFFFFu;
     uint32_t clearOnly_ = 0;
     bool companions_ = true;
+    bool readSideEffects_ = false;
+    bool timeVarying_ = false;
     ReadHook readHook_;
     WriteHook writeHook_;
 
@@ -62,10 +107,10 @@ struct UnclaimedAccess {
 
 class SfrBus {
 public:
-    // A normal register, with CLR/SET/INV at +4/+8/+C.
-    Register& add(const std::string& name, uint32_t kseg1Address, uint32_t resetValue);
-    // A data register (transmit/receive buffers): read and written directly, no companions.
-    Register& addData(const std::string& name, uint32_t kseg1Address, uint32_t resetValue = 0);
+    // A register of the table, with its CLR/SET/INV companions where it has them.
+    Register& add(const reg::Info& r, uint32_t resetValue = 0);
+    template <uint32_t A>
+    Register& add(const reg::Info& r, platform::Bits<A> resetValue) { return add(r, resetValue.value); }
 
     bool claims(uint32_t address) const;
     uint32_t read(uint32_t address);

@@ -9,8 +9,10 @@
 namespace sim {
 
 namespace {
-constexpr uint32_t SPIRBF = 1u << 0, SPITBF = 1u << 1, SPITBE = 1u << 3, SPIROV = 1u << 6, SPIBUSY = 1u << 11;
-constexpr uint32_t ON = 1u << 15;
+// SPIxSTAT and SPIxCON bits (every module has SPI2's layout)
+constexpr uint32_t SPIRBF = SPI2STAT_SPIRBF.mask, SPITBF = SPI2STAT_SPITBF.mask, SPITBE = SPI2STAT_SPITBE.mask,
+                   SPIROV = SPI2STAT_SPIROV.mask, SPIBUSY = SPI2STAT_SPIBUSY.mask;
+constexpr uint32_t ON = SPI2CON_ON.mask;
 
 uint32_t widthMask(unsigned width) { return width >= 32 ? 0xFFFFFFFFu : (1u << width) - 1; }
 }  // namespace
@@ -20,12 +22,12 @@ Spi::Spi(const Config& c, SfrBus& bus, Ports& ports, Scheduler& sched, Intc& int
     std::string n = "SPI" + std::to_string(c.index);
     // Framed and enhanced-buffer modes are declared but not modelled: the master shifts
     // 8, 16 or 32 bits per word through single transmit and receive buffers.
-    con_ = &bus.add(n + "CON", c.base, 0).writable(0xFF03BFEF).onWrite([this](uint32_t before, uint32_t after) {
+    con_ = &bus.add(reg::named(n + "CON")).writable(0xFF03BFEF).onWrite([this](uint32_t before, uint32_t after) {
         configure(before, after);
     });
     // SPIROV can only be cleared by software; the other bits are status.
-    stat_ = &bus.add(n + "STAT", c.base + 0x10, SPITBE).writable(0).clearOnly(SPIROV);
-    buf_ = &bus.addData(n + "BUF", c.base + 0x20);
+    stat_ = &bus.add(reg::named(n + "STAT"), SPITBE).writable(0).clearOnly(SPIROV);
+    buf_ = &bus.add(reg::named(n + "BUF")).readHasSideEffects();  // a read empties the receive buffer
     buf_->onWrite([this](uint32_t, uint32_t v) {
         if (!on() || txFull_) return;  // off, or a write over a full buffer: the word is lost
         txBuf_ = v;
@@ -38,11 +40,11 @@ Spi::Spi(const Config& c, SfrBus& bus, Ports& ports, Scheduler& sched, Intc& int
         updateStatus();
         return rxBuf_;
     });
-    brg_ = &bus.add(n + "BRG", c.base + 0x30, 0).writable(0x1FF);
+    brg_ = &bus.add(reg::named(n + "BRG")).writable(0x1FF);
 
-    sck_ = &ports.pin(c.port, c.sckBit);
-    sdi_ = &ports.pin(c.port, c.sdiBit);
-    sdo_ = &ports.pin(c.port, c.sdoBit);
+    sck_ = &ports.pin(c.sck.port, c.sck.bit);
+    sdi_ = &ports.pin(c.sdi.port, c.sdi.bit);
+    sdo_ = &ports.pin(c.sdo.port, c.sdo.bit);
     sckDriver_ = sck_->addDriver();
     sdoDriver_ = sdo_->addDriver();
 }
@@ -79,8 +81,8 @@ void Spi::drivePins() {
     else if (!shifting_)
         sck_->drive(sckDriver_, ckp() ? Drive::High : Drive::Low);  // the idle level
     sdo_->drive(sdoDriver_, sdoOut ? (sdoLevel_ ? Drive::High : Drive::Low) : Drive::Z);
-    ports_.claim(cfg_.port, cfg_.sckBit, sckOut);
-    ports_.claim(cfg_.port, cfg_.sdoBit, sdoOut);
+    ports_.claim(cfg_.sck.port, cfg_.sck.bit, sckOut);
+    ports_.claim(cfg_.sdo.port, cfg_.sdo.bit, sdoOut);
 }
 
 void Spi::updateStatus() {
@@ -97,7 +99,7 @@ void Spi::outputBit(unsigned i) {
 
 void Spi::startNext() {
     if (shifting_ || !txFull_ || !on() || !master()) return;
-    width_ = con_->bit(11) ? 32 : con_->bit(10) ? 16 : 8;
+    width_ = con_->bit(SPI2CON_MODE32) ? 32 : con_->bit(SPI2CON_MODE16) ? 16 : 8;
     shiftOut_ = txBuf_ & widthMask(width_);
     shiftIn_ = 0;
     sampled_ = 0;

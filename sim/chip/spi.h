@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/boards/description.h"
 #include "sim/chip/model.h"
 #include "sim/wires/net.h"
 #include "sim/time/scheduler.h"
@@ -21,10 +22,8 @@ class Spi : public Model {
 public:
     struct Config {
         unsigned index;  // 2 for SPI2
-        uint32_t base;   // SPIxCON address
         unsigned irqError, irqTx, irqRx;
-        char port;       // the port that carries SCK, SDI and SDO
-        unsigned sckBit, sdiBit, sdoBit;
+        Pin sck, sdi, sdo;
     };
 
     Spi(const Config& c, SfrBus& bus, Ports& ports, Scheduler& sched, Intc& intc, std::function<unsigned()> pbdiv);
@@ -60,12 +59,12 @@ private:
     uint64_t generation_ = 0;  // invalidates the steps of a transfer that was aborted
     uint64_t overruns_ = 0;
 
-    bool on() const { return con_->bit(15); }
-    bool master() const { return con_->bit(5); }
-    bool ckp() const { return con_->bit(6); }
-    bool cke() const { return con_->bit(8); }
-    bool smp() const { return con_->bit(9); }
-    bool sdoEnabled() const { return !con_->bit(12); }
+    bool on() const { return con_->bit(SPI2CON_ON); }
+    bool master() const { return con_->bit(SPI2CON_MSTEN); }
+    bool ckp() const { return con_->bit(SPI2CON_CKP); }
+    bool cke() const { return con_->bit(SPI2CON_CKE); }
+    bool smp() const { return con_->bit(SPI2CON_SMP); }
+    bool sdoEnabled() const { return !con_->bit(SPI2CON_DISSDO); }
 
     void configure(uint32_t before, uint32_t after);
     void abort();
@@ -76,14 +75,6 @@ private:
     void outputBit(unsigned i);
 };
 
-// Names of the nets of an SPI bus with one card-select line (the SD card slot on SPI2:
-// select RB13, SCK2 = RG6, SDI2 = RG7 carries the card's output, SDO2 = RG8).
-struct SpiWiring {
-    std::string select = "RB13";
-    std::string sck = "RG6";
-    std::string mosi = "RG8";
-    std::string miso = "RG7";
-};
 
 // One entry of the analyser's record.
 struct SpiEvent {
@@ -109,7 +100,7 @@ struct SpiEvent {
 // their R1 responses decoded from them.
 class SpiAnalyser {
 public:
-    SpiAnalyser(Nets& nets, Scheduler& sched, uint64_t sysclkHz, const SpiWiring& wiring = {}, unsigned mode = 0);
+    SpiAnalyser(Nets& nets, Scheduler& sched, uint64_t sysclkHz, const SpiWiring& wiring, unsigned mode = 0);
 
     const std::vector<SpiEvent>& events() const { return events_; }
     std::vector<SpiEvent> bytes() const { return only(SpiEvent::Kind::Byte); }

@@ -26,9 +26,9 @@ class SystemBlock : public Model {
 public:
     SystemBlock(SfrBus& bus, const ConfigWords& cfg);
 
-    unsigned pbdiv() const { return osccon_->field(19, 2); }
+    unsigned pbdiv() const { return osccon_->field(OSCCON_PBDIV); }
     bool unlocked() const { return unlockStep_ == 3; }
-    bool dmaSuspended() const { return dmacon_->bit(12); }
+    bool dmaSuspended() const { return dmacon_->bit(DMACON_SUSPEND); }
 
     // Called when a read of RSWRST completes the software reset sequence.
     std::function<void()> onSoftwareReset;

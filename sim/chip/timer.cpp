@@ -4,16 +4,17 @@
 
 namespace sim {
 
-TypeBTimer::TypeBTimer(unsigned index, uint32_t base, unsigned irq, SfrBus& bus, Scheduler& sched, Intc& intc,
+TypeBTimer::TypeBTimer(unsigned index, unsigned irq, SfrBus& bus, Scheduler& sched, Intc& intc,
                        std::function<unsigned()> pbdiv)
     : irq_(irq), sched_(sched), intc_(intc), pbdiv_(std::move(pbdiv)) {
     std::string n = std::to_string(index);
-    con_ = &bus.add("T" + n + "CON", base, 0).writable(0xA0FA);
-    tmr_ = &bus.add("TMR" + n, base + 0x10, 0).writable(0xFFFF);
-    pr_ = &bus.add("PR" + n, base + 0x20, 0xFFFF).writable(0xFFFF);
+    con_ = &bus.add(reg::named("T" + n + "CON")).writable(0xA0FA);
+    // The count is worked out from the time when it is read, not kept up by events.
+    tmr_ = &bus.add(reg::named("TMR" + n)).writable(0xFFFF).changesWithTime();
+    pr_ = &bus.add(reg::named("PR" + n), 0xFFFF).writable(0xFFFF);
     // The control register is written after the count it froze or let run was taken.
     con_->onWrite([this](uint32_t before, uint32_t) {
-        bool wasOn = before >> 15 & 1u;
+        bool wasOn = before & T2CON_ON.mask;
         uint32_t c = baseCount_;
         if (wasOn) {
             uint32_t saved = con_->value();
@@ -30,7 +31,7 @@ TypeBTimer::TypeBTimer(unsigned index, uint32_t base, unsigned irq, SfrBus& bus,
 
 Cycles TypeBTimer::tickCycles() const {
     static const unsigned prescale[8] = {1, 2, 4, 8, 16, 32, 64, 256};
-    return Cycles(prescale[con_->field(4, 3)]) << pbdiv_();
+    return Cycles(prescale[con_->field(T2CON_TCKPS)]) << pbdiv_();
 }
 
 uint32_t TypeBTimer::count() const {

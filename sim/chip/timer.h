@@ -15,7 +15,7 @@ class Intc;
 
 class TypeBTimer : public Model {
 public:
-    TypeBTimer(unsigned index, uint32_t base, unsigned irq, SfrBus& bus, Scheduler& sched, Intc& intc,
+    TypeBTimer(unsigned index, unsigned irq, SfrBus& bus, Scheduler& sched, Intc& intc,
                std::function<unsigned()> pbdiv);
 
     uint32_t count() const;
@@ -35,7 +35,7 @@ private:
     Cycles baseTime_ = 0;
     Scheduler::Id event_ = 0;
 
-    bool on() const { return con_->bit(15); }
+    bool on() const { return con_->bit(T2CON_ON); }
     void rebase(uint32_t count);
 };
 

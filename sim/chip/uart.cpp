@@ -5,16 +5,17 @@
 namespace sim {
 
 namespace {
-constexpr uint32_t UTXBF = 1u << 9, TRMT = 1u << 8, RIDLE = 1u << 4, FERR = 1u << 2, OERR = 1u << 1,
-                   URXDA = 1u << 0;
+// UxSTA bits (UART2 has UART1's layout)
+constexpr uint32_t UTXBF = U1STA_UTXBF.mask, TRMT = U1STA_TRMT.mask, RIDLE = U1STA_RIDLE.mask,
+                   FERR = U1STA_FERR.mask, OERR = U1STA_OERR.mask, URXDA = U1STA_URXDA.mask;
 }
 
 Uart::Uart(const Config& c, SfrBus& bus, Nets& nets, Scheduler& sched, Intc& intc,
            std::function<unsigned()> pbdiv)
     : cfg_(c), sched_(sched), intc_(intc), pbdiv_(std::move(pbdiv)) {
     std::string n = "U" + std::to_string(c.index);
-    mode_ = &bus.add(n + "MODE", c.base, 0).writable(0xBFFF).onWrite([this](uint32_t before, uint32_t after) {
-        if ((before ^ after) & (1u << 15)) {
+    mode_ = &bus.add(reg::named(n + "MODE")).writable(0xBFFF).onWrite([this](uint32_t before, uint32_t after) {
+        if ((before ^ after) & U1MODE_ON.mask) {
             if (!on()) {  // switching off resets the buffers and the shifters
                 txFifo_.clear();
                 rxFifo_.clear();
@@ -28,39 +29,39 @@ Uart::Uart(const Config& c, SfrBus& bus, Nets& nets, Scheduler& sched, Intc& int
         startNext();
     });
     // UTXBF, TRMT, RIDLE, PERR, FERR and URXDA are status; OERR can only be cleared.
-    sta_ = &bus.add(n + "STA", c.base + 0x10, TRMT | RIDLE).writable(0x01FFFEE2).clearOnly(OERR);
+    sta_ = &bus.add(reg::named(n + "STA"), TRMT | RIDLE).writable(0x01FFFEE2).clearOnly(OERR);
     sta_->onWrite([this](uint32_t before, uint32_t after) {
         if ((before & OERR) && !(after & OERR)) rxFifo_.clear();  // clearing OERR empties the buffer
-        if ((before ^ after) & (1u << 10)) driveTx(true);
+        if ((before ^ after) & U1STA_UTXEN.mask) driveTx(true);
         updateStatus();
         startNext();
     });
-    txreg_ = &bus.addData(n + "TXREG", c.base + 0x20).onWrite([this](uint32_t, uint32_t v) {
+    txreg_ = &bus.add(reg::named(n + "TXREG")).onWrite([this](uint32_t, uint32_t v) {
         if (!on() || txFifo_.size() >= kFifoDepth) return;  // nowhere to go: the byte is lost
         txFifo_.push_back(uint8_t(v));
         updateStatus();
         startNext();
     });
-    rxreg_ = &bus.addData(n + "RXREG", c.base + 0x30).writable(0).onRead([this](uint32_t last) {
+    rxreg_ = &bus.add(reg::named(n + "RXREG")).writable(0).readHasSideEffects().onRead([this](uint32_t last) {
         if (rxFifo_.empty()) return last;
         uint32_t v = rxFifo_.front();
         rxFifo_.pop_front();
         rxreg_->hwWrite(v);
         // With URXISEL = 00 the next buffered character raises the receive flag again.
-        if (!rxFifo_.empty() && sta_->field(6, 2) == 0) intc_.raise(cfg_.irqRx);
+        if (!rxFifo_.empty() && sta_->field(U1STA_URXISEL) == 0) intc_.raise(cfg_.irqRx);
         updateStatus();
         return v;
     });
-    brg_ = &bus.add(n + "BRG", c.base + 0x40, 0).writable(0xFFFF);
+    brg_ = &bus.add(reg::named(n + "BRG")).writable(0xFFFF);
 
-    tx_ = &nets.get(n + "TX", Pull::Up);
-    rx_ = &nets.get(n + "RX", Pull::Up);
+    tx_ = &nets.get(c.txNet);
+    rx_ = &nets.get(c.rxNet);
     txDriver_ = tx_->addDriver();
     rx_->listen([this](Net&, bool level) { rxEdge(level); });
 }
 
 Cycles Uart::bitCycles() const {
-    Cycles perBit = (mode_->bit(3) ? 4 : 16) * (Cycles(brg_->value()) + 1);
+    Cycles perBit = (mode_->bit(U1MODE_BRGH) ? 4 : 16) * (Cycles(brg_->value()) + 1);
     return perBit << pbdiv_();
 }
 
@@ -94,7 +95,7 @@ void Uart::startNext() {
     shifting_ = true;
     updateStatus();
     // UTXISEL = 00: the transmit flag rises while the buffer has room.
-    if (sta_->field(14, 2) == 0) intc_.raise(cfg_.irqTx);
+    if (sta_->field(U1STA_UTXISEL) == 0) intc_.raise(cfg_.irqTx);
     Cycles bit = bitCycles();
     Cycles start = sched_.now();
     uint64_t gen = txGeneration_;
@@ -151,7 +152,8 @@ void Uart::rxSample(unsigned bit, Cycles start, Cycles bitTime, uint16_t frame) 
         } else {
             rxFifo_.push_back(byte);
             sta_->hwPut(FERR, !level);
-            if (sta_->field(6, 2) == 0 || rxFifo_.size() >= (sta_->field(6, 2) == 1 ? 3u : 4u))
+            const uint32_t urxisel = sta_->field(U1STA_URXISEL);
+            if (urxisel == 0 || rxFifo_.size() >= (urxisel == 1 ? 3u : 4u))
                 intc_.raise(cfg_.irqRx);
         }
         updateStatus();

@@ -18,8 +18,8 @@ class Uart : public Model {
 public:
     struct Config {
         unsigned index;        // 1 or 2
-        uint32_t base;         // UxMODE address
         unsigned irqError, irqRx, irqTx;
+        std::string txNet, rxNet;  // the pins' nets
     };
     static constexpr unsigned kFifoDepth = 4;
 
@@ -52,9 +52,9 @@ private:
     uint64_t overruns_ = 0;
     uint64_t txGeneration_ = 0;  // invalidates scheduled bits after a reset or a switch-off
 
-    bool on() const { return mode_->bit(15); }
-    bool txEnabled() const { return on() && sta_->bit(10); }
-    bool rxEnabled() const { return on() && sta_->bit(12); }
+    bool on() const { return mode_->bit(U1MODE_ON); }
+    bool txEnabled() const { return on() && sta_->bit(U1STA_UTXEN); }
+    bool rxEnabled() const { return on() && sta_->bit(U1STA_URXEN); }
     void updateStatus();
     void startNext();
     void driveTx(bool level);

@@ -84,8 +84,7 @@ bool MipsCore::stableSfr(uint32_t physical) {
     uint32_t a = 0xA0000000u | (physical & ~3u);
     Register* reg = bus.find(a);
     if (!reg) return bus.claims(a);  // a CLR/SET/INV companion reads 0; nothing else is quiet
-    if (!bus.claims(a + 4) || bus.find(a + 4)) return false;  // a data register: reads pop or clear
-    return reg->name().rfind("TMR", 0) != 0;  // timer counts move without events
+    return !reg->hasReadSideEffects() && !reg->isTimeVarying();
 }
 
 namespace {

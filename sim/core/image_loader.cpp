@@ -1,5 +1,6 @@
 #include "sim/core/image_loader.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -38,7 +39,67 @@ void checkInMap(const MemoryLayout& layout, uint32_t physical, uint64_t bytes, c
 uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
+// The functions and objects of .symtab, with their names from the linked string table. A
+// table that does not fit the file is left out: symbols are an aid, not part of the image.
+void readSymbols(std::span<const uint8_t> f, Image& img) {
+    const uint8_t* h = f.data();
+    uint32_t shoff = le32(h + 32);
+    uint16_t shentsize = le16(h + 46), shnum = le16(h + 48);
+    if (shoff == 0 || shentsize != 40 || uint64_t(shoff) + uint64_t(shnum) * 40 > f.size()) return;
+    auto section = [&](unsigned i) { return h + shoff + i * 40; };
+    for (unsigned i = 0; i < shnum; ++i) {
+        const uint8_t* sh = section(i);
+        if (le32(sh + 4) != 2) continue;  // SHT_SYMTAB
+        uint32_t off = le32(sh + 16), size = le32(sh + 20), link = le32(sh + 24), entsize = le32(sh + 36);
+        if (entsize != 16 || link >= shnum || uint64_t(off) + size > f.size()) return;
+        const uint8_t* str = section(link);
+        uint32_t stroff = le32(str + 16), strsize = le32(str + 20);
+        if (uint64_t(stroff) + strsize > f.size()) return;
+        for (uint32_t at = 0; at + 16 <= size; at += 16) {
+            const uint8_t* sym = h + off + at;
+            uint32_t name = le32(sym), value = le32(sym + 4), bytes = le32(sym + 8);
+            unsigned type = sym[12] & 0xF;
+            if ((type != 1 && type != 2) || name >= strsize || le16(sym + 14) == 0) continue;  // objects, functions
+            const char* n = reinterpret_cast<const char*>(h + stroff + name);
+            size_t len = strnlen(n, strsize - name);
+            if (len == 0) continue;
+            img.symbols.push_back({std::string(n, len), value, bytes, type == 2});
+        }
+        break;
+    }
+    std::sort(img.symbols.begin(), img.symbols.end(), [](const ImageSymbol& a, const ImageSymbol& b) {
+        return (a.address & 0x1FFFFFFFu) < (b.address & 0x1FFFFFFFu);
+    });
+}
+
 }  // namespace
+
+std::string Image::describe(uint32_t address) const {
+    // Symbols are sorted by physical address; the nearest few below the address are the
+    // candidates (a function wins over an object or a label at the same place).
+    const uint32_t p = address & 0x1FFFFFFFu;
+    auto it = std::upper_bound(symbols.begin(), symbols.end(), p,
+                               [](uint32_t v, const ImageSymbol& s) { return v < (s.address & 0x1FFFFFFFu); });
+    const ImageSymbol* best = nullptr;
+    for (int back = 0; back < 8 && it != symbols.begin(); ++back) {
+        const ImageSymbol& s = *--it;
+        uint32_t base = s.address & 0x1FFFFFFFu;
+        bool inside = p - base < s.size || (s.size == 0 && p == base);
+        if (inside && (!best || (s.function && !best->function))) best = &s;
+    }
+    if (!best) return "";
+    uint32_t off = p - (best->address & 0x1FFFFFFFu);
+    if (off == 0) return best->name;
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "+0x%x", off);
+    return best->name + buf;
+}
+
+std::optional<uint32_t> Image::addressOf(const std::string& name) const {
+    for (const ImageSymbol& s : symbols)
+        if (s.name == name) return s.address;
+    return std::nullopt;
+}
 
 ConfigWords Image::configWords() const {
     uint8_t words[16];
@@ -95,6 +156,7 @@ Image parseElf(std::span<const uint8_t> f, const MemoryLayout& layout) {
         img.segments.push_back({physical, std::vector<uint8_t>(h + offset, h + offset + filesz)});
     }
     if (img.segments.empty()) throw ImageError("ELF: no loadable segment with contents");
+    readSymbols(f, img);
     return img;
 }
 

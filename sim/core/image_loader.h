@@ -25,10 +25,25 @@ struct ImageSegment {
     std::vector<uint8_t> bytes;
 };
 
+// A function or object of the ELF symbol table, at its (virtual) address.
+struct ImageSymbol {
+    std::string name;
+    uint32_t address;
+    uint32_t size;
+    bool function;
+};
+
 struct Image {
     std::string format;  // "ELF" or "Intel HEX"
     std::vector<ImageSegment> segments;
     std::optional<uint32_t> entry;
+    std::vector<ImageSymbol> symbols;  // sorted by physical address; empty for Intel HEX
+
+    // The symbol an address belongs to, as "name+0x1c" ("name" at its start); a KSEG0 and a
+    // KSEG1 address of the same byte are the same place. Empty when no symbol covers it.
+    std::string describe(uint32_t address) const;
+    // Address of a symbol by name.
+    std::optional<uint32_t> addressOf(const std::string& name) const;
 
     // DEVCFG3..DEVCFG0 as the image programs them (erased words where it does not).
     ConfigWords configWords() const;

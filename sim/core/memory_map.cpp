@@ -5,7 +5,8 @@
 namespace sim {
 
 MemoryLayout MemoryLayout::forChip(Chip chip) {
-    return chip == Chip::MX795F512L ? MemoryLayout{128 * 1024, 512 * 1024} : MemoryLayout{32 * 1024, 256 * 1024};
+    const BoardDescription& d = boardFor(chip);
+    return MemoryLayout{d.ramBytes, d.flashBytes};
 }
 
 Region MemoryLayout::regionOf(uint32_t a, uint64_t bytes) const {

@@ -38,8 +38,13 @@ RtcChip::RtcChip(Scheduler& sched, I2cLines lines, uint64_t sysclkHz, Cycles fir
     sched_.at(nextTick_, [this] { tick(); });
 }
 
+I2cLines RtcChip::busOf(Board& board) {
+    const BoardDescription& d = board.description();
+    return i2cBus(board.nets, d.clockChipSda.name(), d.clockChipScl.name());
+}
+
 RtcChip& RtcChip::attach(Board& board, Cycles firstTick) {
-    return board.add<RtcChip>(board.sched, i2cBus(board.nets), board.sysclkHz(), firstTick);
+    return board.add<RtcChip>(board.sched, busOf(board), board.sysclkHz(), firstTick);
 }
 
 void RtcChip::holdSdaLow(Cycles duration) {

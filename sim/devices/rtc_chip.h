@@ -25,8 +25,10 @@ public:
     // Seconds roll over at `firstTick` and every second of virtual time after it
     // (0: one second after the chip is attached).
     RtcChip(Scheduler& sched, I2cLines lines, uint64_t sysclkHz, Cycles firstTick = 0);
-    // The chip on the board's I2C bus (RD9/RD10).
+    // The chip in its place on the board (the demo board's I2C1 bus).
     static RtcChip& attach(Board& board, Cycles firstTick = 0);
+    // The wires of the clock chip's place on the board.
+    static I2cLines busOf(Board& board);
 
     struct Faults {
         bool absent = false;  // nothing answers: every address byte goes unacknowledged

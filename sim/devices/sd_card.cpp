@@ -1,12 +1,16 @@
 #include "sim/devices/sd_card.h"
 
+#include "sim/boards/board.h"
+
 namespace sim {
 
 namespace {
 constexpr uint8_t R1_IDLE = 0x01, R1_ILLEGAL = 0x04, R1_CRC = 0x08, R1_PARAMETER = 0x40;
 }
 
-SdCard::SdCard(Nets& nets) : SdCard(nets, Options{}) {}
+SdCard& SdCard::insert(Board& board, const Options& options) {
+    return board.add<SdCard>(board.nets, options, board.description().cardSlot);
+}
 
 SdCard::SdCard(Nets& nets, const Options& options, const SpiWiring& wiring) : options_(options) {
     if (options_.kind == Kind::Absent) return;

@@ -14,6 +14,8 @@
 
 namespace sim {
 
+class Board;
+
 class SdCard : public Model {
 public:
     enum class Kind {
@@ -33,8 +35,9 @@ public:
         unsigned powerUpClocks = 74;  // clocks with CS high the card needs before its first command
     };
 
-    explicit SdCard(Nets& nets);
-    SdCard(Nets& nets, const Options& options, const SpiWiring& wiring = {});
+    SdCard(Nets& nets, const Options& options, const SpiWiring& wiring);
+    // A card in the board's card slot.
+    static SdCard& insert(Board& board, const Options& options);
 
     // Command-line names: ready, never-ready, sdhc, sdhc-idle, bad-idle, absent.
     static bool parseKind(const std::string& name, Kind& kind);

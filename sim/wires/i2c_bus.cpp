@@ -5,11 +5,7 @@
 namespace sim {
 
 I2cLines i2cBus(Nets& nets, const std::string& sda, const std::string& scl) {
-    Net& d = nets.get(sda);
-    Net& c = nets.get(scl);
-    d.setPull(Pull::Up);
-    c.setPull(Pull::Up);
-    return {d, c};
+    return {nets.get(sda), nets.get(scl)};
 }
 
 I2cWatcher::I2cWatcher(I2cLines lines, Handlers h) : lines_(lines), h_(std::move(h)) {

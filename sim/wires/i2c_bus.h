@@ -19,12 +19,9 @@ struct I2cLines {
     Net& scl;
 };
 
-// SDA1 and SCL1 of the board: RD9 and RD10.
-inline constexpr const char* kI2cSdaNet = "RD9";
-inline constexpr const char* kI2cSclNet = "RD10";
 
 // The bus on the named nets, with the board's pull-up resistors on both wires.
-I2cLines i2cBus(Nets& nets, const std::string& sda = kI2cSdaNet, const std::string& scl = kI2cSclNet);
+I2cLines i2cBus(Nets& nets, const std::string& sda, const std::string& scl);
 
 // Follows the wires and reports bus conditions and clock edges, as every I2C
 // receiver does: SDA falling while SCL is high is a START, SDA rising while SCL is high

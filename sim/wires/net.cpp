@@ -1,5 +1,7 @@
 #include "sim/wires/net.h"
 
+#include <stdexcept>
+
 namespace sim {
 
 bool Net::driven() const {
@@ -35,12 +37,23 @@ void Net::recompute(bool notify) {
     for (size_t i = 0; i < listeners_.size(); ++i) listeners_[i](*this, level_);
 }
 
-Net& Nets::get(const std::string& name, Pull pull) {
-    auto it = nets_.find(name);
-    if (it != nets_.end()) return *it->second;
+Net& Nets::declare(const std::string& name, Pull pull) {
+    if (nets_.count(name)) throw std::logic_error("net " + name + " declared twice");
     auto& n = nets_[name] = std::make_unique<Net>(name, pull);
     hook(*n);
     return *n;
+}
+
+Net& Nets::get(const std::string& name) {
+    auto it = nets_.find(name);
+    if (it == nets_.end()) throw std::out_of_range("the board has no net " + name);
+    return *it->second;
+}
+
+std::vector<std::string> Nets::names() const {
+    std::vector<std::string> out;
+    for (const auto& [name, net] : nets_) out.push_back(name);
+    return out;
 }
 
 Net* Nets::find(const std::string& name) {
@@ -51,6 +64,7 @@ Net* Nets::find(const std::string& name) {
 void Nets::hook(Net& n) {
     n.listen([this](Net& net, bool level) {
         if (recordAll_ || recorded_.count(net.name())) changes_.push_back({sched_.now(), net.name(), level});
+        for (const Watcher& w : watchers_) w(sched_.now(), net, level);
     });
 }
 

@@ -49,12 +49,29 @@ struct PinChange {
     bool level;
 };
 
+// A net a board has, with its pull resistor.
+struct NetDeclaration {
+    std::string name;
+    Pull pull = Pull::None;
+};
+
 class Nets {
 public:
-    explicit Nets(Scheduler& s) : sched_(s) {}
-    Net& get(const std::string& name, Pull pull = Pull::None);
+    explicit Nets(Scheduler& s, const std::vector<NetDeclaration>& declared = {}) : sched_(s) {
+        for (const NetDeclaration& n : declared) declare(n.name, n.pull);
+    }
+    // A net of the board, with its pull resistor; declaring one twice is an error.
+    Net& declare(const std::string& name, Pull pull = Pull::None);
+    // A declared net; a name the board does not have is an error (std::out_of_range).
+    Net& get(const std::string& name);
     Net* find(const std::string& name);
-    // Records every level change of the named net with its time stamp.
+    std::vector<std::string> names() const;
+
+    // Every level change of every net, as it happens (nothing is kept).
+    using Watcher = std::function<void(Cycles time, const Net& net, bool level)>;
+    void watch(Watcher w) { watchers_.push_back(std::move(w)); }
+    // Records every level change of the named net with its time stamp, for tests that read
+    // the record afterwards; the record grows with the run.
     void record(const std::string& name);
     void recordAll();
     const std::vector<PinChange>& changes() const { return changes_; }
@@ -67,6 +84,7 @@ private:
     std::map<std::string, bool> recorded_;
     bool recordAll_ = false;
     std::vector<PinChange> changes_;
+    std::vector<Watcher> watchers_;
     void hook(Net& n);
 };
 

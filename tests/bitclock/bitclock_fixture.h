@@ -86,7 +86,7 @@ class BitclockTest : public BoardTest {
 protected:
     explicit BitclockTest(bool withChip = true)
         : BoardTest(mx795()),
-          lines(sim::i2cBus(board.nets, "RD9", "RD10")),
+          lines(sim::RtcChip::busOf(board)),
           analyser(board.add<sim::I2cAnalyser>(board.sched, lines, board.sysclkHz())),
           chip(withChip ? &sim::RtcChip::attach(board) : nullptr) {
         board.nets.record("RD9");

@@ -34,7 +34,7 @@ Outcome exerciseClock(sim::Chip part, bool overI2c1, SetFn set, GetFn get) {
     cfg.chip = part;
     sim::Board board(cfg);
     sim::RtcChip::attach(board);
-    auto& analyser = board.add<sim::I2cAnalyser>(board.sched, sim::i2cBus(board.nets, "RD9", "RD10"), board.sysclkHz());
+    auto& analyser = board.add<sim::I2cAnalyser>(board.sched, sim::RtcChip::busOf(board), board.sysclkHz());
     platform::host::attach(&board);
     platform::host::runtimeStartup();
     Outcome o;

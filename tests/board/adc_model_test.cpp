@@ -11,8 +11,8 @@ namespace {
 
 namespace an = sim::analog;
 
-constexpr uint32_t kOn = 1u << 15, kSamp = 1u << 1, kDone = 1u << 0;
-constexpr uint32_t kAutoConvert = 7u << 5;
+constexpr uint32_t kOn = AD1CON1_ON.mask, kSamp = AD1CON1_SAMP.mask, kDone = AD1CON1_DONE.mask;
+constexpr uint32_t kAutoConvert = AD1CON1_SSRC(7).value;
 
 // Records when the converter takes the input and gives a fixed voltage.
 struct Probe : an::Source {
@@ -26,12 +26,12 @@ struct Probe : an::Source {
 
 class AdcModel : public BoardTest {
 protected:
-    uint32_t con1() { return board.bus.read(0xBF809000); }
+    uint32_t con1() { return board.bus.read(AD1CON1.address); }
     void write(uint32_t address, uint32_t v) { board.bus.write(address, v); }
     // The firmware's set-up: 15 TAD of sampling, TAD = 4 TPB, auto-convert.
     void configure(uint32_t con1Bits) {
-        write(0xBF809020, 0x0F01);
-        write(0xBF809000, kAutoConvert | con1Bits);
+        write(AD1CON3.address, (AD1CON3_SAMC(15) | AD1CON3_ADCS(1)).value);
+        write(AD1CON1.address, kAutoConvert | con1Bits);
     }
     void advance(sim::Cycles c) { board.sched.advance(c); }
     sim::Cycles tad() { return board.adc1.tadCycles(); }
@@ -39,7 +39,7 @@ protected:
 
 TEST_F(AdcModel, DoesNothingWhileOff) {
     auto& script = board.adc1.attach(4, an::CountSequence({300}));
-    write(0xBF809040, 4u << 16);
+    write(AD1CHS.address, AD1CHS_CH0SA(4u).value);
     configure(kSamp);  // SAMP set with ON = 0
     advance(board.cycles(100e-6));
     EXPECT_EQ(con1() & (kSamp | kDone), kSamp);
@@ -48,16 +48,16 @@ TEST_F(AdcModel, DoesNothingWhileOff) {
 
     // Switching on with SAMP set starts the sampling there.
     sim::Cycles on = board.now();
-    write(0xBF809008, kOn);
+    write(AD1CON1SET.address, kOn);
     advance(27 * tad());
     ASSERT_EQ(board.adc1.conversions().size(), 1u);
     EXPECT_EQ(board.adc1.conversions()[0].sampleStart, on);
-    EXPECT_EQ(board.bus.read(0xBF809070), 300u);
+    EXPECT_EQ(board.bus.read(ADC1BUF0.address), 300u);
 
     // Switching off in the middle of a conversion drops it.
-    write(0xBF809008, kSamp);
+    write(AD1CON1SET.address, kSamp);
     advance(20 * tad());
-    write(0xBF809004, kOn);
+    write(AD1CON1CLR.address, kOn);
     advance(100 * tad());
     EXPECT_EQ(board.adc1.conversions().size(), 1u);
     EXPECT_EQ(con1() & kDone, 0u);  // the started conversion had cleared it
@@ -66,14 +66,14 @@ TEST_F(AdcModel, DoesNothingWhileOff) {
 TEST_F(AdcModel, SamplesForSamcTadThenConvertsForTwelveDoneStaysUntilTheNext) {
     Probe probe;
     board.adc1.attach(7, probe);
-    write(0xBF809040, 7u << 16);
+    write(AD1CHS.address, AD1CHS_CH0SA(7u).value);
     configure(kOn);
     ASSERT_EQ(tad(), 4u);  // 2 x (ADCS + 1) TPB at PBDIV 1:1
 
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
         sim::Cycles start = board.now();
-        write(0xBF809008, kSamp);
+        write(AD1CON1SET.address, kSamp);
         advance(15 * tad() - 1);
         uint32_t lateInSampling = con1();
         EXPECT_EQ(lateInSampling & kSamp, kSamp);
@@ -87,7 +87,7 @@ TEST_F(AdcModel, SamplesForSamcTadThenConvertsForTwelveDoneStaysUntilTheNext) {
         EXPECT_EQ(con1() & kDone, 0u);
         advance(1);
         EXPECT_EQ(con1() & kDone, kDone);
-        EXPECT_EQ(board.bus.read(0xBF809070), an::countOf(1.0));
+        EXPECT_EQ(board.bus.read(ADC1BUF0.address), an::countOf(1.0));
         advance(10 * tad());
         EXPECT_EQ(con1() & kDone, kDone);
     }
@@ -95,16 +95,16 @@ TEST_F(AdcModel, SamplesForSamcTadThenConvertsForTwelveDoneStaysUntilTheNext) {
 
 TEST_F(AdcModel, ManualModeConvertsWhenSoftwareEndsSampling) {
     board.adc1.attach(2, an::Constant(an::voltsOf(123)));
-    write(0xBF809040, 2u << 16);
-    write(0xBF809020, 0x0F01);
-    write(0xBF809000, kOn | kSamp);  // SSRC = 000
+    write(AD1CHS.address, AD1CHS_CH0SA(2u).value);
+    write(AD1CON3.address, (AD1CON3_SAMC(15) | AD1CON3_ADCS(1)).value);
+    write(AD1CON1.address, kOn | kSamp);  // SSRC = 000
     advance(1000 * tad());
     EXPECT_TRUE(board.adc1.conversions().empty());
-    write(0xBF809004, kSamp);
+    write(AD1CON1CLR.address, kSamp);
     advance(12 * tad());
     ASSERT_EQ(board.adc1.conversions().size(), 1u);
     EXPECT_EQ(board.adc1.conversions()[0].sampleEnd - board.adc1.conversions()[0].sampleStart, 1000 * tad());
-    EXPECT_EQ(board.bus.read(0xBF809070), 123u);
+    EXPECT_EQ(board.bus.read(ADC1BUF0.address), 123u);
 }
 
 // The input the multiplexer sees depends on the pin, not only on the source.
@@ -121,16 +121,16 @@ TEST_F(AdcModel, PinModeDecidesWhatReachesTheConverter) {
         {"analog, driven low by the port", 0x0000, ~(1u << 9) & 0xFFFF, 0, 0},
     };
     board.adc1.attach(9, an::Constant(an::voltsOf(640)));
-    write(0xBF809040, 9u << 16);
+    write(AD1CHS.address, AD1CHS_CH0SA(9u).value);
     configure(kOn);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        write(0xBF809060, c.ad1pcfg);
-        write(0xBF886060, c.latb);
-        write(0xBF886040, c.trisb);
-        write(0xBF809008, kSamp);
+        write(AD1PCFG.address, c.ad1pcfg);
+        write(LATB.address, c.latb);
+        write(TRISB.address, c.trisb);
+        write(AD1CON1SET.address, kSamp);
         advance(27 * tad());
-        EXPECT_EQ(board.bus.read(0xBF809070), c.expected);
+        EXPECT_EQ(board.bus.read(ADC1BUF0.address), c.expected);
     }
 }
 
@@ -153,11 +153,11 @@ TEST_F(AdcModel, ResultFormats) {
     board.adc1.attach(0, an::Constant(an::voltsOf(700)));
     board.adc1.attach(1, an::Constant(an::voltsOf(100)));
     auto convert = [&](unsigned channel, uint32_t form) {
-        write(0xBF809040, channel << 16);
-        configure(kOn | form << 8);
-        write(0xBF809008, kSamp);
+        write(AD1CHS.address, AD1CHS_CH0SA(channel).value);
+        configure(kOn | AD1CON1_FORM(form).value);
+        write(AD1CON1SET.address, kSamp);
         advance(27 * tad());
-        return board.bus.read(0xBF809070);
+        return board.bus.read(ADC1BUF0.address);
     };
     for (uint32_t form = 0; form < 8; ++form) {
         SCOPED_TRACE(cases[form].name);

@@ -300,3 +300,33 @@ TEST(ImageLoader, FormatIsRecognisedFromTheContents) {
 }
 
 }  // namespace
+
+// The ELF symbol table comes along, so that addresses can be named: every function the
+// cross nm lists is found at its address, and an address inside one reads as name+offset.
+TEST(ImageLoader, ElfSymbolsNameAddresses) {
+    const std::string path = std::string(IMAGES_DIR) + "/clockdemo.elf";
+    ASSERT_TRUE(std::filesystem::exists(path)) << "build the target preset first";
+    sim::Image img = sim::readImage(path, kMx440);
+    FILE* nm = popen(("mipsel-linux-gnu-nm --defined-only " + path).c_str(), "r");
+    ASSERT_NE(nm, nullptr);
+    char line[512];
+    unsigned functions = 0;
+    while (fgets(line, sizeof line, nm)) {
+        unsigned long addr;
+        char type, name[400];
+        if (std::sscanf(line, "%lx %c %399s", &addr, &type, name) != 3 || (type != 'T' && type != 't')) continue;
+        auto at = img.addressOf(name);
+        if (!at) continue;  // a label without a type (the start-up's entry points)
+        EXPECT_EQ(*at, uint32_t(addr)) << name;
+        ++functions;
+    }
+    pclose(nm);
+    EXPECT_GT(functions, 20u);
+
+    uint32_t set = *img.addressOf("setTimeDate");
+    EXPECT_EQ(img.describe(set), "setTimeDate");
+    EXPECT_EQ(img.describe(set + 8), "setTimeDate+0x8");
+    EXPECT_EQ(img.describe((set & 0x1FFFFFFFu) | 0xA0000000u), "setTimeDate") << "KSEG1 names the same byte";
+    EXPECT_EQ(img.describe(0x9D07FFF0u), "") << "no symbol covers the end of flash";
+    EXPECT_TRUE(sim::parseIntelHex(":0400000001020304F2\n:00000001FF\n", kMx440).symbols.empty());
+}

@@ -11,32 +11,32 @@ namespace {
 std::vector<std::string> g_log;
 sim::Board* g_board = nullptr;
 
-void clearFlag(unsigned irq) { platform::sfrWrite(0xBF881034 + 0x10 * (irq / 32), 1u << (irq % 32)); }
+void clearFlag(unsigned irq) { platform::sfrWrite(platform::ifsAddress(irq) + platform::kClrOffset, 1u << (irq % 32)); }
 
 }  // namespace
 
 // Test handlers on otherwise unused vectors: ADC1, change notice and Timer3 to Timer5.
-PLATFORM_ISR(27, 2, testAdcHandler) {
+PLATFORM_ISR(ADC, 2, testAdcHandler) {
     g_log.push_back("adc>");
     clearFlag(sim::irq::AD1);
     g_board->intc.raise(sim::irq::CN);  // higher level: preempts this handler
     g_board->intc.raise(sim::irq::T3);  // lower level: waits until this one returns
-    (void)platform::sfrRead(0xBF8860D0);
+    (void)platform::sfrRead(PORTD.address);
     g_log.push_back("<adc");
 }
-PLATFORM_ISR(26, 5, testCnHandler) {
+PLATFORM_ISR(CHANGE_NOTICE, 5, testCnHandler) {
     g_log.push_back("cn ipl=" + std::to_string(g_board->cp0.ipl()));
     clearFlag(sim::irq::CN);
 }
-PLATFORM_ISR(12, 1, testT3Handler) {
+PLATFORM_ISR(TIMER_3, 1, testT3Handler) {
     g_log.push_back("t3");
     clearFlag(sim::irq::T3);
 }
-PLATFORM_ISR(16, 7, testT4Handler) {
+PLATFORM_ISR(TIMER_4, 7, testT4Handler) {
     g_log.push_back("t4");
     clearFlag(sim::irq::T4);
 }
-PLATFORM_ISR(20, 7, testT5Handler) {
+PLATFORM_ISR(TIMER_5, 7, testT5Handler) {
     g_log.push_back("t5");
     clearFlag(sim::irq::T5);
 }
@@ -59,7 +59,7 @@ protected:
         }));
     }
     void touch() {
-        ASSERT_TRUE(runFor(0.001, [] { (void)platform::sfrRead(0xBF8860D0); }));
+        ASSERT_TRUE(runFor(0.001, [] { (void)platform::sfrRead(PORTD.address); }));
     }
 };
 
@@ -100,7 +100,7 @@ TEST_F(Interrupts, ServedByPriorityThenSubPriorityThenVector) {
         board.intc.raise(sim::irq::T5);
         auto pending = board.intc.pending();
         ASSERT_TRUE(pending);
-        EXPECT_EQ(board.bus.read(0xBF881010) & 0x3F, pending->vector);  // INTSTAT.VEC
+        EXPECT_EQ(board.bus.read(INTSTAT.address) & INTSTAT_VEC.mask, pending->vector);
         ASSERT_TRUE(runFor(0.001, [] { INTEnableSystemMultiVectoredInt(); }));
         EXPECT_EQ(g_log, c.order);
     }

@@ -65,11 +65,16 @@ std::string shell(const std::string& cmd) {
     return out;
 }
 
+// Every register of the table as an assembler symbol (li $t0, U1MODE).
+#define CORE_TEST_EQU(name, addr, kind, fields) "    .equ " #name ", " #addr "\n"
+const char* const kRegisterSymbols = PIC32MX_REGISTERS(CORE_TEST_EQU);
+#undef CORE_TEST_EQU
+
 Program assemble(const std::string& source) {
     char dir[] = "/tmp/mips_core_testXXXXXX";
     if (!mkdtemp(dir)) throw std::runtime_error("mkdtemp");
     std::string d = dir;
-    std::ofstream(d + "/s.S") << "    .set noreorder\n    .set noat\n    .text\n" << source << "\n";
+    std::ofstream(d + "/s.S") << "    .set noreorder\n    .set noat\n" << kRegisterSymbols << "    .text\n" << source << "\n";
     std::ofstream(d + "/link.ld") << kLinkScript;
     Program prog;
     try {
@@ -627,9 +632,9 @@ TEST_P(InterruptTest, UartRequestEntersItsVector) {
     kernelMode(c.status);
     board.cp0.write(12, 1, c.vs << 5);
     board.cp0.write(13, 0, c.cause);
-    board.bus.write(0xBF881000, c.multiVector ? 0x1000 : 0);  // INTCON.MVEC
-    board.bus.write(0xBF8810F0, c.priority << 2);             // IPC6: U1 priority
-    board.bus.write(0xBF881068, 1u << sim::irq::U1RX);        // IEC0SET
+    board.bus.write(INTCON.address, c.multiVector ? INTCON_MVEC.mask : 0);
+    board.bus.write(IPC6.address, c.priority << platform::priorityShift(PIC32_VECTOR_UART_1));
+    board.bus.write(IEC0SET.address, 1u << sim::irq::U1RX);
     core.setPc(prog["start"]);
     core.run(board.now() + 100);
     board.intc.raise(sim::irq::U1RX);
@@ -680,9 +685,9 @@ TEST_F(CoreTest, InterruptBeforeADelaySlotReturnsToTheBranch) {
         b.cp0.write(16, 0, 3);  // cached: one cycle per instruction
         b.cp0.write(12, 1, 1 << 5);
         b.cp0.write(13, 0, 1u << 23);
-        b.bus.write(0xBF881000, 0x1000);
-        b.bus.write(0xBF8810F0, 2 << 2);
-        b.bus.write(0xBF881068, 1u << sim::irq::U1RX);
+        b.bus.write(INTCON.address, 0x1000);
+        b.bus.write(IPC6.address, 2 << 2);
+        b.bus.write(IEC0SET.address, 1u << sim::irq::U1RX);
         c.setPc(prog["start"]);
         b.sched.at(100 + offset, [&b] { b.intc.raise(sim::irq::U1RX); });
         ASSERT_EQ(c.run(1000), StopReason::Breakpoint);
@@ -718,9 +723,9 @@ start:
     cachedKseg0();
     board.cp0.write(12, 1, 1 << 5);
     board.cp0.write(13, 0, 1u << 23);
-    board.bus.write(0xBF881000, 0x1000);
-    board.bus.write(0xBF881090, 3 << 2);  // IPC0: core timer priority 3
-    board.bus.write(0xBF881068, 1u << sim::irq::CoreTimer);
+    board.bus.write(INTCON.address, 0x1000);
+    board.bus.write(IPC0.address, 3 << 2);  // IPC0: core timer priority 3
+    board.bus.write(IEC0SET.address, 1u << sim::irq::CoreTimer);
     ASSERT_EQ(runFrom("start", 10000), StopReason::Breakpoint);
     uint32_t compare = core.reg(20), entered = core.reg(21);
     EXPECT_GE(entered, compare);
@@ -744,9 +749,9 @@ start:
     kernelMode();
     board.cp0.write(12, 1, 1 << 5);
     board.cp0.write(13, 0, 1u << 23);
-    board.bus.write(0xBF881000, 0x1000);
-    board.bus.write(0xBF8810F0, 2 << 2);
-    board.bus.write(0xBF881068, 1u << sim::irq::U1RX);
+    board.bus.write(INTCON.address, 0x1000);
+    board.bus.write(IPC6.address, 2 << 2);
+    board.bus.write(IEC0SET.address, 1u << sim::irq::U1RX);
     board.sched.at(50000, [this] { board.intc.raise(sim::irq::U1RX); });
     ASSERT_EQ(runFrom("start", 100000), StopReason::Breakpoint);
     EXPECT_GE(core.cycles(), 50000u);
@@ -822,7 +827,7 @@ TEST_F(CoreTest, NarrowSfrAccessesTouchOnlyTheirByteLanes) {
     load(R"(
 .org 0x1000
 start:
-    li $t0, 0xBF8810F0       # IPC6
+    li $t0, IPC6
     li $t1, 0x01020304
     sw $t1, 0($t0)
     li $t1, 0x1F
@@ -860,8 +865,8 @@ TEST_P(TimingTest, CyclesPerSnippet) {
     load(".org 0x1000\nstart:\n" + c.code + "\n    sdbbp\n.data\nw: .word 0\n");
     kernelMode();
     if (c.cached) cachedKseg0();
-    board.bus.write(0xBF884000, c.checon);
-    board.bus.write(0xBF882000, c.bmxcon);
+    board.bus.write(CHECON.address, c.checon);
+    board.bus.write(BMXCON.address, c.bmxcon);
     core.setPc(prog["start"] | (c.cached ? 0 : 0x20000000));  // uncached: through KSEG1
     Cycles t0 = core.cycles();
     ASSERT_EQ(core.run(t0 + 10000), StopReason::Breakpoint);
@@ -885,7 +890,7 @@ INSTANTIATE_TEST_SUITE_P(
         TimingCase{"div_overlaps_other_work", "    li $t0, 100\n    divu $zero, $t0, $t0\n" + kEightNops + "\n    mflo $v0", true, 0, 0, 1 + 1 + 12},
         TimingCase{"ram_wait_state", "    la $t0, w\n    lw $v0, 0($t0)\n    sw $v0, 0($t0)", true, 0, 0x40, 2 + 2 + 2},
         TimingCase{"ram_no_wait_state", "    la $t0, w\n    lw $v0, 0($t0)\n    sw $v0, 0($t0)", true, 0, 0, 2 + 2},
-        TimingCase{"sfr_access", "    li $t0, 0xBF884000\n    lw $v0, 0($t0)", true, 0, 0, 2 + 1 + 3}),
+        TimingCase{"sfr_access", "    li $t0, CHECON\n    lw $v0, 0($t0)", true, 0, 0, 2 + 1 + 3}),
     [](const ::testing::TestParamInfo<TimingCase>& i) { return std::string(i.param.name); });
 
 TEST_F(CoreTest, CountAdvancesAtHalfTheClock) {
@@ -938,14 +943,14 @@ start:
     sw $t0, 0x10F0($s4)             # IPC6: UART1 priority 2
     li $t0, 1 << 27
     sw $t0, 0x1068($s4)             # IEC0SET: U1RX
-    li $s0, 0xBF806000              # U1MODE
+    li $s0, U1MODE
     li $t0, 86
     sw $t0, 0x40($s0)               # U1BRG: 57600 baud at 80 MHz
     li $t0, 0x1400
     sw $t0, 0x10($s0)               # U1STA: UTXEN, URXEN
     li $t0, 0x8000
     sw $t0, 0($s0)                  # ON
-    li $s1, 0xBF8860C0              # TRISD
+    li $s1, TRISD
     li $t0, 2
     sw $t0, 4($s1)                  # TRISDCLR: RD1 output
     ei

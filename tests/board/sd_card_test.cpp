@@ -18,7 +18,7 @@ using Bytes = std::vector<uint8_t>;
 // A board with a card in the slot, SPI2 in mode 0 at 400 kHz and the select line an output.
 struct Slot {
     explicit Slot(const sim::SdCard::Options& o = {})
-        : card(board.add<sim::SdCard>(board.nets, o)), spi(board.nets, board.sched, board.sysclkHz()) {
+        : card(sim::SdCard::insert(board, o)), spi(board.nets, board.sched, board.sysclkHz(), board.description().cardSlot) {
         write(SPI2BRG.address, 99);
         write(SPI2CON.address, 0x8120);
         release();

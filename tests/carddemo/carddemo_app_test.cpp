@@ -44,9 +44,9 @@ struct Demo {
     Demo(const Revision& r, const sim::SdCard::Options& o)
         : rev(r),
           board(configOf(r)),
-          card(board.add<sim::SdCard>(board.nets, o)),
+          card(sim::SdCard::insert(board, o)),
           terminal(board.sched, board.uart1.txNet(), board.uart1.rxNet(), board.sysclkHz()),
-          spi(board.nets, board.sched, board.sysclkHz()) {
+          spi(board.nets, board.sched, board.sysclkHz(), board.description().cardSlot) {
         board.nets.record("RD1");
         sample();
         platform::host::attach(&board);

@@ -29,7 +29,7 @@ sim::SdCard::Options card(Kind kind, unsigned busy = 0, unsigned ncr = 1, uint8_
 // A board with a card in the slot and the analyser on the bus, attached to the drivers.
 struct Bench {
     explicit Bench(const sim::SdCard::Options& o, unsigned fpbdiv = 0)
-        : board(config(fpbdiv)), card(board.add<sim::SdCard>(board.nets, o)), spi(board.nets, board.sched, board.sysclkHz()) {
+        : board(config(fpbdiv)), card(sim::SdCard::insert(board, o)), spi(board.nets, board.sched, board.sysclkHz(), board.description().cardSlot) {
         platform::host::attach(&board);
     }
     ~Bench() { platform::host::attach(nullptr); }

@@ -34,7 +34,7 @@ struct DemoBoard {
     explicit DemoBoard(bool withChip = true, sim::Cycles firstTick = 0)
         : board(demoConfig()), terminal(board.sched, board.uart1.txNet(), board.uart1.rxNet(), board.sysclkHz()) {
         if (withChip) sim::RtcChip::attach(board, firstTick);
-        analyser = &board.add<sim::I2cAnalyser>(board.sched, sim::i2cBus(board.nets), board.sysclkHz());
+        analyser = &board.add<sim::I2cAnalyser>(board.sched, sim::RtcChip::busOf(board), board.sysclkHz());
         board.nets.record("RD1");
     }
     void run(double seconds) {

@@ -14,10 +14,12 @@
 class I2cBoardTest : public BoardTest {
 protected:
     I2cBoardTest()
-        : chip(sim::RtcChip::attach(board)),
-          analyser(board.add<sim::I2cAnalyser>(board.sched, sim::i2cBus(board.nets), board.sysclkHz())) {
-        board.nets.record(sim::kI2cSdaNet);
-        board.nets.record(sim::kI2cSclNet);
+        : sda(board.description().i2c1Sda.name()),
+          scl(board.description().i2c1Scl.name()),
+          chip(sim::RtcChip::attach(board)),
+          analyser(board.add<sim::I2cAnalyser>(board.sched, sim::RtcChip::busOf(board), board.sysclkHz())) {
+        board.nets.record(sda);
+        board.nets.record(scl);
     }
 
     // Start-up, console and I2C1, as a main does them; returns what they wrote, and
@@ -41,6 +43,7 @@ protected:
     void run(const std::function<void()>& body, double seconds = 0.1) { ASSERT_TRUE(runFor(seconds, body)); }
     std::vector<std::string> trace() const { return analyser.lines(); }
 
+    const std::string sda, scl;  // the I2C1 nets
     sim::RtcChip& chip;
     sim::I2cAnalyser& analyser;
 };
@@ -63,12 +66,13 @@ struct I2cWireTiming {
 
 inline I2cWireTiming measureI2cTiming(const sim::Board& board) {
     I2cWireTiming t;
+    const std::string sdaNet = board.description().i2c1Sda.name(), sclNet = board.description().i2c1Scl.name();
     bool sda = true, scl = true, startPending = false, conditionWhileHigh = false;
     sim::Cycles lastRise = 0, lastFall = 0, startAt = 0;
     bool seenRise = false, seenFall = false;
     auto us = [&](sim::Cycles c) { return board.seconds(c) * 1e6; };
     for (const auto& c : board.nets.changes()) {
-        if (c.net == sim::kI2cSclNet) {
+        if (c.net == sclNet) {
             scl = c.level;
             if (scl) {
                 if (seenFall) t.sclLow.push_back(us(c.time - lastFall));
@@ -83,7 +87,7 @@ inline I2cWireTiming measureI2cTiming(const sim::Board& board) {
                 lastFall = c.time;
                 seenFall = true;
             }
-        } else if (c.net == sim::kI2cSdaNet) {
+        } else if (c.net == sdaNet) {
             sda = c.level;
             if (!scl) continue;
             conditionWhileHigh = true;

@@ -145,7 +145,7 @@ TEST_P(Images, EveryVectorLeadsToItsHandlerOrTheResetPath) {
     std::string body;
     for (uint32_t pc = reset; pc < reset + 64; pc += 4) body += image.at(pc) + "\n";
     EXPECT_NE(body.find("di"), std::string::npos);
-    EXPECT_NE(body.find("-2544(t0)"), std::string::npos);  // lw from RSWRST 0xBF80F610
+    EXPECT_NE(body.find("-2544(t0)"), std::string::npos);  // lw from RSWRST
 }
 
 TEST_P(Images, NoFloatingPointInstructionAndNothingUndefined) {

@@ -16,6 +16,7 @@ void PrintTo(const BinaryOperation& op, std::ostream* os) { *os << op.name; }
 namespace {
 
 constexpr int kRandomOperands = 4'000'000;
+constexpr uint32_t kMinusOne = 0x80000000u | 0x3F800000u;  // the sign bit and 1.0f
 
 std::vector<uint32_t> edgeValuesBothSigns() {
     std::vector<uint32_t> values;
@@ -106,7 +107,7 @@ TEST(SoftFloat, RoundingBoundariesGiveTheIeeeResults) {
         {"smallest subnormal / 2: tie to even zero", div, 0x00000001, 0x40000000, 0x00000000},
         {"3 subnormal ulps / 2: tie to even", div, 0x00000003, 0x40000000, 0x00000002},
         {"1 / 0 is infinity", div, 0x3F800000, 0x00000000, 0x7F800000},
-        {"-1 / +0 is -infinity", div, 0xBF800000, 0x00000000, 0xFF800000},
+        {"-1 / +0 is -infinity", div, kMinusOne, 0x00000000, 0xFF800000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -122,7 +123,7 @@ TEST(SoftFloat, InvalidOperationsGiveNaNAndNaNOperandsPropagate) {
     EXPECT_TRUE(isNaN(bitsOf(rt___mulsf3(floatOf(zero), floatOf(ninf)))));
     EXPECT_TRUE(isNaN(bitsOf(rt___divsf3(floatOf(zero), floatOf(zero)))));
     EXPECT_TRUE(isNaN(bitsOf(rt___divsf3(floatOf(ninf), floatOf(inf)))));
-    EXPECT_TRUE(isNaN(bitsOf(rt_sqrtf(floatOf(0xBF800000)))));
+    EXPECT_TRUE(isNaN(bitsOf(rt_sqrtf(floatOf(kMinusOne)))));
     // A signalling NaN comes back quiet, with its payload.
     EXPECT_EQ(hex(bitsOf(rt___mulsf3(floatOf(0x7F800123), floatOf(one)))), hex(0x7FC00123));
     EXPECT_EQ(hex(bitsOf(rt___addsf3(floatOf(one), floatOf(0xFFC00042)))), hex(0xFFC00042));
@@ -214,7 +215,7 @@ TEST(SoftFloat, FloatToIntegerTruncatesAndSaturates) {
     for (uint32_t a : edgeValuesBothSigns()) check(a);
     // Both sides of the range limits: 2^31 and 2^32, and just below them.
     for (uint32_t a : {0x4EFFFFFFu, 0x4F000000u, 0xCF000000u, 0xCF000001u, 0x4F7FFFFFu, 0x4F800000u, 0xBF7FFFFFu,
-                       0xBF800000u})
+                       kMinusOne})
         check(a);
     OperandSource source(0x5EEDF1C5);
     for (int i = 0; i < kRandomOperands; ++i) check(source.single());

@@ -35,8 +35,8 @@ inline sim::Image readImage(const std::string& dir, const std::string& name) {
 struct Booted : tools::ImageBoard {
     explicit Booted(const sim::Image& image, const tools::ImageBoardOptions& options = {})
         : ImageBoard(image, options),
-          i2c(board.add<sim::I2cAnalyser>(board.sched, sim::i2cBus(board.nets), board.sysclkHz())),
-          spi(std::make_unique<sim::SpiAnalyser>(board.nets, board.sched, board.sysclkHz())) {
+          i2c(board.add<sim::I2cAnalyser>(board.sched, sim::RtcChip::busOf(board), board.sysclkHz())),
+          spi(std::make_unique<sim::SpiAnalyser>(board.nets, board.sched, board.sysclkHz(), board.description().cardSlot)) {
         board.nets.recordAll();
     }
 

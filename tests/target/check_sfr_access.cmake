@@ -22,16 +22,17 @@ function(count_matching text regex out)
     set(${out} ${n} PARENT_SCOPE)
 endfunction()
 
-# LATDINV = 2: one store to 0xBF8860EC, no load.
+# LATDINV = LATD_LATD1: one store to LATDINV, no load.
 body(probe_store store)
 message(STATUS "probe_store:\n${store}")
 count_matching("${store}" "\tsw\t" stores)
 count_matching("${store}" "\tlw\t" loads)
 if(NOT stores EQUAL 1 OR NOT loads EQUAL 0)
-    message(FATAL_ERROR "LATDINV = 2 is ${stores} stores and ${loads} loads, expected one store")
+    message(FATAL_ERROR "LATDINV = LATD_LATD1 is ${stores} stores and ${loads} loads, expected one store")
 endif()
+# LATDINV: upper half 0xbf88 and low half 0x60ec (24812, or -24852 from 0xbf89).
 if(NOT store MATCHES "0xbf88" OR NOT store MATCHES "sw\t[a-z0-9]+,(24812|0x60ec|-24852)")
-    message(FATAL_ERROR "LATDINV = 2 does not store to 0xBF8860EC")
+    message(FATAL_ERROR "LATDINV = LATD_LATD1 does not store to LATDINV")
 endif()
 
 # Poll of U1STA.TRMT: a load, a bit test and a branch back to the load.
@@ -62,4 +63,17 @@ body(probe_count count)
 count_matching("${count}" "\tmfc0\t" moves)
 if(NOT moves EQUAL 1)
     message(FATAL_ERROR "reading Count is ${moves} mfc0 instructions")
+endif()
+
+# Three fields of AD1CON1 in one assignment: one store of one constant, no load.
+body(probe_multi_field_write multi)
+message(STATUS "probe_multi_field_write:\n${multi}")
+count_matching("${multi}" "\tsw\t" stores)
+count_matching("${multi}" "\tlw\t" loads)
+if(NOT stores EQUAL 1 OR NOT loads EQUAL 0)
+    message(FATAL_ERROR "AD1CON1 = SSRC(7) | FORM(4) | ASAM is ${stores} stores and ${loads} loads, expected one store")
+endif()
+# The value: SSRC 7 (bits 7:5), FORM 4 (bits 10:8), ASAM (bit 2) = 0x4e4 = 1252.
+if(NOT multi MATCHES "(0x4e4|1252)")
+    message(FATAL_ERROR "AD1CON1's three fields are not one constant 0x4e4")
 endif()

@@ -13,5 +13,3 @@ target_compile_definitions(bitclock_i2c1_reference
                            PRIVATE FIRMWARE_PROFILE_CLOCKDEMO=1 char_to_bcd=i2c1_char_to_bcd
                                    setTimeDate=i2c1_setTimeDate getTimeDate=i2c1_getTimeDate)
 target_link_libraries(bitclock_i2c1_reference PUBLIC platform_host)
-
-add_test_suite(bitclock bitclock_host bitclock_i2c1_reference)
