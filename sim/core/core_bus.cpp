@@ -11,9 +11,12 @@ using core::ld32;
 
 // CHECON, BMXCON and Config.K0 as they are now; read again whenever one may have changed.
 void MipsCore::refreshTiming() {
-    uint32_t checon = checon_ ? checon_->value() : 7;
-    uint32_t bmxcon = bmxcon_ ? bmxcon_->value() : 0x40;
-    timing_.configure(checon, bmxcon, board_.cp0.read(cp0reg::Config, 0), opt_.sfrCycles, opt_.exceptionCycles);
+    // Without the registers on the bus: the reset values, 7 wait states and the RAM one.
+    unsigned flashWait = checon_ ? checon_->field(CHECON_PFMWS) : 7;
+    bool prefetchUncached = checon_ && (checon_->field(CHECON_PREFEN) & 2);  // PREFEN = 1x
+    bool ramWait = bmxcon_ ? bmxcon_->bit(BMXCON_BMXWSDRM) : true;
+    timing_.configure(flashWait, prefetchUncached, ramWait, (board_.cp0.read(cp0reg::Config, 0) & 7) == 3,
+                      opt_.sfrCycles, opt_.exceptionCycles);
     fw_.size = 0;
 }
 

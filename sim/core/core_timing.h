@@ -19,11 +19,12 @@ struct AccessTiming {
     Cycles exception = 3;           // exception and interrupt entry
     uint32_t lastFetchLine = 0xFFFFFFFF;  // the 16-byte flash line of the last uncached fetch
 
-    void configure(uint32_t checon, uint32_t bmxcon, uint32_t config, Cycles sfrCycles, Cycles exceptionCycles) {
-        flashWait = checon & 7;
-        prefetchUncached = (checon >> 5) & 1;
-        ramWait = (bmxcon >> 6) & 1;
-        k0Cached = (config & 7) == 3;
+    void configure(unsigned flashWaitStates, bool prefetchUncachedToo, bool ramWaitState, bool k0Cacheable,
+                   Cycles sfrCycles, Cycles exceptionCycles) {
+        flashWait = flashWaitStates;
+        prefetchUncached = prefetchUncachedToo;
+        ramWait = ramWaitState;
+        k0Cached = k0Cacheable;
         sfr = sfrCycles;
         exception = exceptionCycles;
     }

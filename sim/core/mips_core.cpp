@@ -16,8 +16,8 @@ MipsCore::MipsCore(Board& board, const CoreOptions& options)
     decRam_.resize(mem_.layout().ramBytes / 4);
     decFlash_.resize(mem_.layout().flashBytes / 4);
     decBoot_.resize(phys::kBootBytes / 4);
-    checon_ = board.bus.find(0xBF884000);
-    bmxcon_ = board.bus.find(0xBF882000);
+    checon_ = board.bus.find(reg::CHECON.address);
+    bmxcon_ = board.bus.find(reg::BMXCON.address);
     // The device reset comes out of an SFR access (RSWRST) or an event, and the board's
     // run limit out of an event: either ends the inner loop at the next instruction
     // boundary, where service() and run() see the flag.
