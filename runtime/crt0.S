@@ -1,5 +1,10 @@
 /* Reset vector and start-up: from 0xBFC00000 to main(0, NULL). */
 #include "runtime/mips_regs.h"
+#include "runtime/startup_cp0.h"
+
+#if STARTUP_COUNT != 0
+#error "the start-up sets Count from the zero register"
+#endif
 
     .set noreorder
     .set noat
@@ -76,21 +81,22 @@ _startup:
     addiu   t1, t1, 4
 7:
     /* 6. Core timer: Count from 0, Compare at its far end. */
-    mtc0    zero, CP0_COUNT
-    li      t0, -1
+    mtc0    zero, CP0_COUNT             /* STARTUP_COUNT */
+    li      t0, STARTUP_COMPARE
     mtc0    t0, CP0_COMPARE
 
     /* 7. Exception base, 32-byte vector spacing, special interrupt vectors. */
-    la      t0, _ebase_address
+    lui     t0, %hi(STARTUP_EBASE)
+    addiu   t0, t0, %lo(STARTUP_EBASE)
     mtc0    t0, CP0_EBASE
-    li      t0, (1 << 5)
+    li      t0, STARTUP_INTCTL
     mtc0    t0, CP0_INTCTL
-    li      t0, 0x00800000
+    li      t0, STARTUP_CAUSE
     mtc0    t0, CP0_CAUSE
 
     /* 8. Keep SR, NMI and BEV: interrupts off at level 0. */
     mfc0    t0, CP0_STATUS
-    li      t1, 0x00580000
+    li      t1, STARTUP_STATUS_KEEP
     and     t0, t0, t1
     mtc0    t0, CP0_STATUS
     ehb
@@ -100,7 +106,7 @@ _startup:
     jalr    t9
     nop
     mfc0    t0, CP0_STATUS
-    ins     t0, zero, 22, 1         /* BEV = 0: exceptions go through EBase */
+    ins     t0, zero, STARTUP_BEV_BIT, 1  /* BEV = 0: exceptions go through EBase */
     mtc0    t0, CP0_STATUS
     ehb
 

@@ -7,6 +7,7 @@
 #include "platform/isr.h"
 #include "platform/plib.h"
 #include "platform/sfr.h"
+#include "runtime/startup_cp0.h"
 
 // Handlers bound with PLATFORM_ISR define platform_vector_N; the others stay null.
 #define PLATFORM_WEAK_VECTOR(n) extern "C" const ::platform::VectorBinding platform_vector_##n __attribute__((weak));
@@ -49,6 +50,33 @@ const VectorBinding* const kVectors[64] = {
     }
 }
 
+// Firmware on the host is unwound, up to run() or runFor(), when the board's run limit is
+// reached or the device resets.
+struct RunLimitReached {};
+struct DeviceReset {};
+
+// The board's limit and reset reach the firmware for as long as one run lasts.
+class Unwinding {
+public:
+    Unwinding(sim::Board& b, sim::Cycles until) : b_(b) {
+        reset_ = b.resetListeners.add([](const sim::ResetRecord&) { throw DeviceReset{}; });
+        stop_ = b.stopListeners.add([] { throw RunLimitReached{}; });
+        b.stopAt(until);
+    }
+    ~Unwinding() {
+        b_.stopAt(UINT64_MAX);
+        b_.resetListeners.remove(reset_);
+        b_.stopListeners.remove(stop_);
+    }
+    Unwinding(const Unwinding&) = delete;
+    Unwinding& operator=(const Unwinding&) = delete;
+
+private:
+    sim::Board& b_;
+    sim::Listeners<const sim::ResetRecord&>::Id reset_;
+    sim::Listeners<>::Id stop_;
+};
+
 int g_depth = 0;
 unsigned g_levelMismatches = 0;
 
@@ -58,19 +86,20 @@ void noteLevelMismatch(unsigned vector, unsigned bound, unsigned programmed) {
                      bound, programmed);
 }
 
-// Takes the highest pending request if the core would: the hardware sets EXL and
-// RIPL; the handler's wrapper saves EPC and Status, clears EXL, raises IPL to its
-// level and lets higher levels nest; on exit it restores Status.
+// Takes the highest pending request if the core would: CP0 makes the entry as the core's
+// hardware does (EXL, RIPL) and names the vector; the handler's wrapper saves EPC and
+// Status, clears EXL, raises IPL to its level and lets higher levels nest; on exit it
+// restores Status.
 void takeInterrupts() {
     sim::Board& b = *g_board;
     while (true) {
         auto req = b.intc.pending();
         if (!req || !b.cp0.accepts(req->priority)) return;
         uint32_t saved = b.cp0.status();
-        bool vectored = (b.cp0.cause() & cp0::CauseIV) && !(saved & cp0::StatusBEV);
+        // Firmware on the host has no program counter to return to: EPC reads 0.
+        uint32_t entry = b.cp0.enterInterrupt(req->vector, req->priority, 0, false);
+        bool vectored = entry != b.cp0.generalVector();
         const VectorBinding* binding = vectored ? kVectors[req->vector] : nullptr;
-        b.cp0.setCause((b.cp0.cause() & ~0xFC00u) | (req->priority << 10));  // RIPL
-        b.cp0.setStatus(saved | 0x2u);                                         // EXL
         b.sched.advance(g_cost.interrupt / 2);
         if (!binding) resetDevice();  // _DefaultInterrupt or the general exception
         // The entry code raises the priority to the level of the request it serves; the
@@ -103,13 +132,13 @@ void attach(sim::Board* b) { g_board = b; }
 
 void runtimeStartup() {
     sim::Cp0& c = board().cp0;
-    c.write(sim::cp0reg::Count, 0, 0);
-    c.write(sim::cp0reg::Compare, 0, 0xFFFFFFFFu);
-    c.write(15, 1, 0x9FC01000u);       // EBase
-    c.write(12, 1, 1u << 5);           // IntCtl.VS = 1
-    c.write(sim::cp0reg::Cause, 0, cp0::CauseIV);
-    c.setStatus(c.status() & 0x00580000u);
-    c.setStatus(c.status() & ~cp0::StatusBEV);
+    c.write(sim::cp0reg::Count, 0, STARTUP_COUNT);
+    c.write(sim::cp0reg::Compare, 0, STARTUP_COMPARE);
+    c.write(15, 1, STARTUP_EBASE);
+    c.write(12, 1, STARTUP_INTCTL);
+    c.write(sim::cp0reg::Cause, 0, STARTUP_CAUSE);
+    c.setStatus(c.status() & STARTUP_STATUS_KEEP);
+    c.setStatus(c.status() & ~(1u << STARTUP_BEV_BIT));
 }
 sim::Board& board() {
     if (!g_board) throw std::logic_error("no board attached");
@@ -128,26 +157,20 @@ void idle(sim::Cycles cycles) {
 }
 
 bool runFor(const std::function<void()>& body, sim::Cycles until) {
-    sim::Board& b = board();
-    b.onReset = [](const sim::ResetRecord&) { throw sim::DeviceReset{}; };
-    b.stopAt(until);
+    Unwinding unwinding(board(), until);
     bool completed = false;
     try {
         body();
         completed = true;
-    } catch (const sim::RunLimitReached&) {
-    } catch (const sim::DeviceReset&) {
+    } catch (const RunLimitReached&) {
+    } catch (const DeviceReset&) {
         g_depth = 0;
     }
-    b.stopAt(UINT64_MAX);
-    b.onReset = nullptr;
     return completed;
 }
 
 unsigned run(const std::function<void()>& entry, sim::Cycles until, unsigned maxResets) {
-    sim::Board& b = board();
-    b.onReset = [](const sim::ResetRecord&) { throw sim::DeviceReset{}; };
-    b.stopAt(until);
+    Unwinding unwinding(board(), until);
     unsigned resets = 0;
     for (;;) {
         try {
@@ -155,14 +178,13 @@ unsigned run(const std::function<void()>& entry, sim::Cycles until, unsigned max
             entry();
             // main returned: the run-time idles until the end of the run
             for (;;) step(1000);
-        } catch (const sim::RunLimitReached&) {
+        } catch (const RunLimitReached&) {
             break;
-        } catch (const sim::DeviceReset&) {
+        } catch (const DeviceReset&) {
             g_depth = 0;
             if (++resets > maxResets) break;
         }
     }
-    b.onReset = nullptr;
     return resets;
 }
 

@@ -23,9 +23,9 @@ AccessCost& cost();
 // bound at (the chip's entry code would run the handler at the programmed one).
 unsigned levelMismatches();
 
-// What the run-time's start-up does to the core before it calls main: Count = 0,
-// Compare = all ones, EBase 0x9FC01000, 32-byte vector spacing, Cause.IV, interrupts
-// disabled at level 0, BEV cleared. Memory needs nothing on the host.
+// What the run-time's start-up does to the core before it calls main, with the values of
+// runtime/startup_cp0.h: Count, Compare, EBase, IntCtl, Cause.IV, interrupts disabled at
+// level 0, BEV cleared. Memory needs nothing on the host.
 void runtimeStartup();
 
 // Runs `entry` (a firmware main) on the attached board until virtual time reaches

@@ -35,14 +35,14 @@ void Board::softwareReset() {
     resets_.push_back(r);
     bus.resetAll();
     for (Model* m : models()) m->reset();
-    if (onReset) onReset(r);
+    resetListeners.notify(r);
 }
 
 void Board::stopAt(Cycles at) {
     if (stopEvent_) sched.cancel(stopEvent_);
     stopEvent_ = sched.at(at, [this] {
         stopEvent_ = 0;
-        throw RunLimitReached{};
+        stopListeners.notify();
     });
 }
 

@@ -34,10 +34,30 @@ struct ResetRecord {
     std::string cause;
 };
 
-// Thrown out of the firmware when a run ends at its time limit.
-struct RunLimitReached {};
-// Thrown out of the firmware on the host when the device resets.
-struct DeviceReset {};
+// Callbacks that several parties register on the board; each is removed by the id that
+// adding it returned. Called in the order they were added.
+template <class... Args>
+class Listeners {
+public:
+    using Id = uint64_t;
+    Id add(std::function<void(Args...)> f) {
+        list_.push_back({++lastId_, std::move(f)});
+        return lastId_;
+    }
+    void remove(Id id) {
+        std::erase_if(list_, [id](const auto& e) { return e.first == id; });
+    }
+    // A listener may add or remove listeners, or throw (the host backend unwinds the
+    // firmware from here); the rest are then not called.
+    void notify(Args... args) const {
+        auto copy = list_;
+        for (auto& [id, f] : copy) f(args...);
+    }
+
+private:
+    std::vector<std::pair<Id, std::function<void(Args...)>>> list_;
+    Id lastId_ = 0;
+};
 
 class Board {
 public:
@@ -69,11 +89,14 @@ public:
 
     // Resets of the device, in order (software reset through RSWRST).
     const std::vector<ResetRecord>& resets() const { return resets_; }
-    // Called after the board has been reset; the host runner unwinds the firmware from here.
-    std::function<void(const ResetRecord&)> onReset;
+    // Told after the board has been reset: a processor restarts (the core at its next
+    // instruction boundary, the host backend by unwinding the firmware).
+    Listeners<const ResetRecord&> resetListeners;
 
-    // Ends the run (RunLimitReached) when virtual time reaches `at`.
+    // When virtual time reaches `at`, the stop listeners are told (from a scheduler event):
+    // whoever runs the firmware ends its run there. A new limit replaces the old one.
     void stopAt(Cycles at);
+    Listeners<> stopListeners;
 
 private:
     const BoardDescription& desc_;

@@ -6,7 +6,14 @@ namespace sim {
 
 namespace {
 constexpr unsigned key(unsigned reg, unsigned sel) { return reg * 8 + sel; }
-}
+
+constexpr uint32_t kCauseBD = 1u << 31, kCauseIV = 1u << 23, kCauseRIPL = 0x3Fu << 10, kCauseExc = 0x1Fu << 2,
+                   kCauseCE = 3u << 28;
+constexpr uint32_t kDebugDM = 1u << 30, kDebugDBD = 1u << 31, kDebugDBp = 1u << 1;
+constexpr unsigned kIntCtl = key(12, 1), kEBase = key(15, 1);
+
+constexpr uint32_t returnAddress(uint32_t pc, bool delaySlot) { return delaySlot ? pc - 4 : pc; }
+}  // namespace
 
 Cp0::Cp0(Scheduler& sched, Intc& intc) : sched_(sched), intc_(intc) { reset(); }
 
@@ -77,5 +84,67 @@ void Cp0::write(unsigned reg, unsigned sel, uint32_t v) {
 }
 
 void Cp0::hwWrite(unsigned reg, unsigned sel, uint32_t v) { other_[key(reg, sel)] = v; }
+
+uint32_t Cp0::generalVector() const {
+    if (status_ & status::BEV) return vectors::Bootstrap;
+    return (kept(kEBase) & 0xFFFFF000u) + 0x180;
+}
+
+uint32_t Cp0::interruptVector(unsigned vector) const {
+    if (!(cause_ & kCauseIV) || (status_ & status::BEV)) return generalVector();
+    uint32_t spacing = ((kept(kIntCtl) >> 5) & 0x1F) << 5;  // IntCtl.VS x 32 bytes
+    return (kept(kEBase) & 0xFFFFF000u) + 0x200 + vector * spacing;
+}
+
+uint32_t Cp0::enterException(unsigned code, uint32_t pc, bool delaySlot, uint32_t badVAddr, unsigned unit) {
+    if (code == exc::AdEL || code == exc::AdES) hwWrite(cp0reg::BadVAddr, 0, badVAddr);
+    uint32_t cause = (cause_ & ~(kCauseExc | kCauseCE)) | code << 2;
+    if (code == exc::CpU) cause |= (unit & 3) << 28;
+    if (!(status_ & status::EXL)) {
+        hwWrite(cp0reg::EPC, 0, returnAddress(pc, delaySlot));
+        cause = delaySlot ? cause | kCauseBD : cause & ~kCauseBD;
+    }
+    cause_ = cause;
+    status_ |= status::EXL;
+    return generalVector();
+}
+
+uint32_t Cp0::enterInterrupt(unsigned vector, unsigned priority, uint32_t pc, bool delaySlot) {
+    uint32_t cause = cause_ & ~(kCauseExc | kCauseRIPL | kCauseBD | kCauseCE);
+    cause |= (priority & 0x3F) << 10;
+    if (delaySlot) cause |= kCauseBD;
+    hwWrite(cp0reg::EPC, 0, returnAddress(pc, delaySlot));
+    cause_ = cause;
+    status_ |= status::EXL;
+    return interruptVector(vector);
+}
+
+uint32_t Cp0::enterNmi(uint32_t pc, bool delaySlot) {
+    hwWrite(cp0reg::ErrorEPC, 0, returnAddress(pc, delaySlot));
+    status_ = (status_ & ~status::SR) | status::BEV | status::NMI | status::ERL;
+    return vectors::Reset;
+}
+
+uint32_t Cp0::enterDebug(uint32_t pc, bool delaySlot) {
+    uint32_t dbg = read(cp0reg::Debug, 0) & ~(kDebugDBD | 0x3Fu);
+    dbg |= kDebugDM | kDebugDBp | (delaySlot ? kDebugDBD : 0);
+    hwWrite(cp0reg::Debug, 0, dbg);
+    hwWrite(cp0reg::DEPC, 0, returnAddress(pc, delaySlot));
+    return vectors::Debug;
+}
+
+uint32_t Cp0::exceptionReturn() {
+    if (status_ & status::ERL) {
+        status_ &= ~status::ERL;
+        return read(cp0reg::ErrorEPC, 0);
+    }
+    status_ &= ~status::EXL;
+    return read(cp0reg::EPC, 0);
+}
+
+uint32_t Cp0::debugReturn() {
+    hwWrite(cp0reg::Debug, 0, read(cp0reg::Debug, 0) & ~kDebugDM);
+    return read(cp0reg::DEPC, 0);
+}
 
 }  // namespace sim

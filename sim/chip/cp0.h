@@ -21,6 +21,16 @@ constexpr uint32_t IE = 1u << 0, EXL = 1u << 1, ERL = 1u << 2, IPL_SHIFT = 10, I
                    NMI = 1u << 19, SR = 1u << 20, BEV = 1u << 22;
 }  // namespace status
 
+// Cause.ExcCode values.
+namespace exc {
+constexpr unsigned Int = 0, AdEL = 4, AdES = 5, IBE = 6, DBE = 7, Sys = 8, Bp = 9, RI = 10, CpU = 11, Ov = 12, Tr = 13;
+}
+
+// Fixed entry points in boot flash (KSEG1).
+namespace vectors {
+constexpr uint32_t Reset = 0xBFC00000u, Bootstrap = 0xBFC00380u, Debug = 0xBFC00480u;
+}
+
 class Cp0 : public Model {
 public:
     Cp0(Scheduler& sched, Intc& intc);
@@ -42,6 +52,33 @@ public:
     // The core would take an interrupt of `priority` now.
     bool accepts(unsigned priority) const;
 
+    // Exception entry as the core's hardware makes it, for every processor that drives the
+    // board. Each sets the registers and returns the address execution goes on at. `pc` is
+    // the instruction that raised it or was interrupted; in a branch delay slot
+    // (`delaySlot`) the return address is its branch, with Cause.BD (Debug.DBD).
+    //
+    // General exception `code`: Cause.ExcCode, Cause.CE = `unit` for CpU, BadVAddr =
+    // `badVAddr` for an address error; EPC and BD unless Status.EXL is already set (a
+    // nested exception keeps the first one's return address); then EXL.
+    uint32_t enterException(unsigned code, uint32_t pc, bool delaySlot, uint32_t badVAddr = 0, unsigned unit = 0);
+    // Interrupt (external controller mode) of `priority` through `vector`: Cause.RIPL,
+    // ExcCode Int, BD, EPC, EXL.
+    uint32_t enterInterrupt(unsigned vector, unsigned priority, uint32_t pc, bool delaySlot);
+    // Non-maskable interrupt: ErrorEPC, Status ERL, NMI and BEV, SR cleared; the reset vector.
+    uint32_t enterNmi(uint32_t pc, bool delaySlot);
+    // Debug exception (sdbbp): Debug.DM and DBp, DEPC.
+    uint32_t enterDebug(uint32_t pc, bool delaySlot);
+    // eret: clears ERL and returns ErrorEPC, or clears EXL and returns EPC.
+    uint32_t exceptionReturn();
+    // deret: leaves debug mode and returns DEPC.
+    uint32_t debugReturn();
+
+    // General exception entry: EBase + 0x180, 0xBFC00380 while Status.BEV = 1.
+    uint32_t generalVector() const;
+    // Entry of interrupt `vector`: EBase + 0x200 + vector x IntCtl.VS x 32 bytes with
+    // Cause.IV = 1 and Status.BEV = 0, else the general exception entry.
+    uint32_t interruptVector(unsigned vector) const;
+
     void reset() override;
 
 private:
@@ -52,6 +89,10 @@ private:
     uint32_t status_ = 0, cause_ = 0;
     Scheduler::Id compareEvent_ = 0;
     std::map<unsigned, uint32_t> other_;  // registers kept as written (EPC, EBase, IntCtl, ...)
+    uint32_t kept(unsigned key) const {
+        auto it = other_.find(key);
+        return it == other_.end() ? 0 : it->second;
+    }
     void scheduleCompare();
 };
 

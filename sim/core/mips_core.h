@@ -9,7 +9,7 @@
 // Cause.RIPL = priority, EPC = the interrupted instruction (its branch, with Cause.BD, in
 // a delay slot). Vector: EBase + 0x200 + vector x IntCtl.VS x 32 with Cause.IV = 1 and
 // Status.BEV = 0, else the general exception entry (EBase + 0x180, 0xBFC00380 with BEV).
-// A software reset (RSWRST, through Board::onReset) restarts the core at 0xBFC00000 at its
+// A software reset (RSWRST, a board reset listener) restarts the core at 0xBFC00000 at its
 // next instruction boundary; nmi() enters there with Status.NMI, ErrorEPC set.
 // Not modelled: shadow register sets (SRSCtl reads 0; rdpgpr/wrpgpr use the one set), user
 // mode (the core always runs in kernel mode), MIPS16e (a jump to an odd address raises
@@ -50,6 +50,7 @@
 #include <vector>
 
 #include "sim/boards/board.h"
+#include "sim/core/core_timing.h"
 #include "sim/core/memory_map.h"
 #include "sim/core/mips_decode.h"
 
@@ -75,10 +76,6 @@ struct CoreStats {
     uint64_t interrupts = 0;
     uint64_t resets = 0;
 };
-
-namespace exc {
-constexpr unsigned Int = 0, AdEL = 4, AdES = 5, IBE = 6, DBE = 7, Sys = 8, Bp = 9, RI = 10, CpU = 11, Ov = 12, Tr = 13;
-}
 
 class MipsCore {
 public:
@@ -179,12 +176,8 @@ private:
     bool curSlot_ = false;
     uint32_t cpUnit_ = 0;  // Cause.CE of a coprocessor-unusable exception
 
-    // Memory timing, from CHECON, BMXCON and Config.K0.
-    bool k0Cached_ = false;
-    unsigned pfmws_ = 7;
-    bool prefetchUncached_ = false;
-    Cycles ramWait_ = 1;
-    uint32_t lastFetchLine_ = 0xFFFFFFFF;
+    // What accesses cost, from CHECON, BMXCON, Config.K0 and the options.
+    AccessTiming timing_;
     Register* checon_ = nullptr;
     Register* bmxcon_ = nullptr;
 
@@ -206,7 +199,8 @@ private:
     };
     std::unordered_map<uint32_t, Backoff> backoff_;
 
-    std::function<void(const ResetRecord&)> previousOnReset_;
+    Listeners<const ResetRecord&>::Id resetListener_ = 0;  // on the board
+    Listeners<>::Id stopListener_ = 0;
 
     void execute();
     void service();
@@ -215,11 +209,11 @@ private:
     void invalidateDecoded();
     bool setFetchWindow(uint32_t pc, Cycles& cyc);
 
-    // Exceptions: state of the faulting instruction comes from curPc_/curSlot_.
-    void exception(unsigned code, Cycles& cyc);
-    void exceptionAt(unsigned code, uint32_t epc, bool bd, Cycles& cyc);
+    // Exceptions: state of the faulting instruction comes from curPc_/curSlot_; `badVAddr`
+    // is the address of an address error.
+    void jump(uint32_t target);
+    void exception(unsigned code, Cycles& cyc, uint32_t badVAddr = 0);
     void takeInterrupt(unsigned vector, unsigned priority);
-    uint32_t generalVector() const;
 
     // Data access slow paths: false when an exception was raised.
     bool classify(uint32_t va, Access& a) const;
@@ -231,7 +225,7 @@ private:
 
     uint32_t cp0Read(unsigned reg, unsigned sel, Cycles cyc);
     void cp0Write(unsigned reg, unsigned sel, uint32_t value, Cycles cyc);
-    void eret(Cycles& cyc);
+    void eret();
     void deret();
     void debugException(Cycles& cyc);
 

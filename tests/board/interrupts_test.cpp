@@ -120,4 +120,28 @@ TEST_F(Interrupts, NothingIsTakenWhileDisabledOrAtAHigherLevel) {
     EXPECT_EQ(g_log, (std::vector<std::string>{"t3"}));
 }
 
+// The handler runs only when CP0's entry is its vector; through the general exception
+// vector (Cause.IV clear, or Status.BEV set) the run-time's exception path resets the device.
+TEST_F(Interrupts, BoundHandlerRunsOnlyThroughItsVector) {
+    struct Case {
+        const char* name;
+        void (*set)(sim::Cp0&);
+    };
+    const Case cases[] = {
+        {"iv_clear", [](sim::Cp0& c) { c.write(sim::cp0reg::Cause, 0, 0); }},
+        {"bev_set", [](sim::Cp0& c) { c.setStatus(c.status() | sim::status::BEV); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        platform::host::runtimeStartup();
+        SetUp();
+        size_t resets = board.resets().size();
+        c.set(board.cp0);
+        board.intc.raise(sim::irq::T3);
+        EXPECT_FALSE(runFor(0.001, [] { (void)static_cast<uint32_t>(PORTD); }));
+        EXPECT_EQ(board.resets().size(), resets + 1);
+        EXPECT_TRUE(g_log.empty());
+    }
+}
+
 }  // namespace
