@@ -36,6 +36,12 @@ public:
     Cli& text(const std::string& name, const std::string& meta, const std::string& help, std::string& target) {
         return option(name, meta, help, [&target](const char* v) { target = v; });
     }
+    // An option that may carry a value as --name=VALUE; `take` gets nullptr without one.
+    Cli& optionalValue(const std::string& name, const std::string& meta, const std::string& help,
+                       std::function<void(const char*)> take) {
+        options_.push_back({name, "[=" + meta + "]", help, std::move(take), true});
+        return *this;
+    }
     // A number of seconds, 0 to `max`.
     Cli& seconds(const std::string& name, const std::string& help, double& target, double max = 1e6) {
         return option(name, "N", help, [this, name, &target, max](const char* v) {
@@ -82,7 +88,13 @@ public:
                 std::exit(0);
             }
             if (arg.size() > 1 && arg[0] == '-') {
-                const Option* o = find(arg);
+                size_t eq = arg.find('=');
+                const Option* o = find(arg.substr(0, eq));
+                if (o && o->inline_) {
+                    o->take(eq == std::string::npos ? nullptr : argv[i] + eq + 1);
+                    continue;
+                }
+                o = find(arg);
                 if (!o) fail("unknown option '" + arg + "'", true);
                 if (o->meta.empty()) {
                     o->take(nullptr);
@@ -106,7 +118,8 @@ public:
         std::fprintf(out, "usage: %s %s\n%s\n", program_.c_str(), synopsis_.c_str(), about_.c_str());
         if (!about_.empty() && about_.back() != '\n') std::fputc('\n', out);
         if (positional_ && !positionalHelp_.empty()) line(out, positionalMeta_, positionalHelp_);
-        for (const Option& o : options_) line(out, o.meta.empty() ? o.name : o.name + " " + o.meta, o.help);
+        for (const Option& o : options_)
+            line(out, o.meta.empty() ? o.name : o.name + (o.inline_ ? "" : " ") + o.meta, o.help);
         line(out, "--help", "this text");
         if (!epilogue_.empty()) std::fprintf(out, "\n%s", epilogue_.c_str());
     }
@@ -121,6 +134,7 @@ private:
     struct Option {
         std::string name, meta, help;
         std::function<void(const char*)> take;
+        bool inline_ = false;  // the value, if any, is joined with '='
     };
     std::string program_, synopsis_, about_, epilogue_;
     std::vector<Option> options_;

@@ -13,7 +13,9 @@
 #include "sim/wires/i2c_bus.h"
 #include "sim/chip/spi.h"
 #include "tools/board_options.h"
+#include "sim/debug/fault_report.h"
 #include "tools/image_board.h"
+#include "tools/instruction_trace.h"
 
 namespace {
 
@@ -51,7 +53,8 @@ int main(int argc, char** argv) {
     bool withCard = false;
     sim::SdCard::Options card;
     card.busyAttempts = tools::kDefaultReadyAfter;
-    bool traceI2c = false, traceSpi = false, tracePins = false, fastForward = true;
+    bool traceI2c = false, traceSpi = false, tracePins = false, fastForward = true, stopOnFault = false;
+    std::optional<std::string> traceInstr;  // "" for every instruction, else a symbol or a range
 
     char inputHelp[80];
     std::snprintf(inputHelp, sizeof inputHelp, "typed on the console at 57600 baud, %.1f s after reset",
@@ -80,9 +83,21 @@ int main(int argc, char** argv) {
         .flag("--trace-i2c", "the I2C bus trace (START, bytes, ACK/NACK, STOP)", traceI2c)
         .flag("--trace-spi", "the SPI bus trace (select line, bytes, commands, R1)", traceSpi)
         .flag("--trace-pins", "every pin level change, with its time", tracePins)
+        .optionalValue("--trace-instr", "SYMBOL|ADDR-ADDR",
+                       "every instruction run (time, PC as symbol+offset, word,\n"
+                       "instruction as objdump writes it, the register written), or\n"
+                       "only those inside a function or an address range",
+                       [&](const char* v) { traceInstr = v ? v : ""; })
+        .flag("--stop-on-fault", "end the run at the first fault (exit status 3)", stopOnFault)
         .flag("--no-fast-forward", "run every instruction of polling loops too (same\noutput, slower)",
               fastForward, false)
-        .epilogue("Exit status: 0 after the run, 1 for an image that cannot be loaded, 2 for a\nbad option.\n")
+        .epilogue("Each device reset is reported on stderr, with what led to it: a fault (an\n"
+                  "exception or an interrupt with no handler that ended in the run-time's reset\n"
+                  "path) is named with its EPC, BadVAddr, Status and the last instructions run;\n"
+                  "a summary by cause follows the run.\n"
+                  "\n"
+                  "Exit status: 0 after the run, 1 for an image that cannot be loaded, 2 for a\n"
+                  "bad option, 3 when --stop-on-fault ended the run at a fault.\n")
         .parse(argc, argv);
     if (images.empty()) cli.fail("no image given", true);
     const std::string imagePath = images.front();
@@ -99,9 +114,18 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
         return 1;
     }
+    std::fputs(sim::imageWarnings(image).c_str(), stderr);
     tools::ImageBoard target(image, options);
     sim::Board& board = target.board;
     sim::MipsCore& core = target.core;
+    sim::FaultReport faults(core, image, stderr, kProgram, stopOnFault);
+    std::optional<tools::InstructionTrace> instr;
+    if (traceInstr) {
+        uint32_t from = 0, to = UINT32_MAX;
+        if (!tools::InstructionTrace::parseRange(*traceInstr, image, from, to))
+            cli.fail("--trace-instr: no function or address range '" + *traceInstr + "' in " + imagePath);
+        instr.emplace(core, image, stderr, from, to);
+    }
 
     if (traceI2c)
         tools::traceToStderr(board.add<sim::I2cAnalyser>(board.sched, sim::RtcChip::busOf(board), board.sysclkHz()));
@@ -116,26 +140,23 @@ int main(int argc, char** argv) {
     if (!input.empty()) target.terminal.sendAt(board.cycles(tools::kInputAtSeconds), input);
 
     const sim::Cycles end = board.cycles(seconds);
-    if (pins) {
-        const sim::Cycles slice = std::max<sim::Cycles>(1, board.cycles(kPinSliceSeconds));
-        for (;;) {
-            sim::Cycles at = std::min(end, core.cycles() + slice);
-            core.run(at);
-            pins->flush();
-            if (at >= end || core.cycles() < at) break;  // the end, or asleep with nothing to wake it
-        }
-    } else {
-        core.run(end);
+    const sim::Cycles slice = pins ? std::max<sim::Cycles>(1, board.cycles(kPinSliceSeconds)) : end;
+    for (;;) {
+        sim::Cycles at = std::min(end, core.cycles() + slice);
+        sim::StopReason why = core.run(at);
+        if (pins) pins->flush();
+        if (why == sim::StopReason::Stopped) break;         // --stop-on-fault
+        if (at >= end || core.cycles() < at) break;  // the end, or asleep with nothing to wake it
     }
     std::fflush(stdout);
 
-    if (!board.resets().empty())
-        std::fprintf(stderr, "%s: the device reset %zu time(s), first at %.3f ms\n", kProgram, board.resets().size(),
-                     board.seconds(board.resets().front().time) * 1e3);
+    std::string summary = faults.summary();
+    if (!summary.empty()) std::fprintf(stderr, "%s: %s\n", kProgram, summary.c_str());
     if (!board.bus.unclaimed().empty()) {
         const sim::UnclaimedAccess& u = board.bus.unclaimed().front();
         std::fprintf(stderr, "%s: %zu access(es) to SFR addresses no model claims, first a %s of 0x%08" PRIX32 "\n",
                      kProgram, board.bus.unclaimed().size(), u.write ? "write" : "read", u.address);
     }
-    return 0;
+    std::fflush(stderr);
+    return stopOnFault && faults.faults() ? 3 : 0;
 }

@@ -8,6 +8,7 @@ void MipsCore::reset() { coreReset(); }
 
 void MipsCore::coreReset() {
     jump(vectors::Reset);
+    entryOpen_ = false;
     llbit_ = false;
     debugMode_ = false;
     waiting_ = false;
@@ -29,12 +30,14 @@ void MipsCore::jump(uint32_t target) {
 }
 
 void MipsCore::exception(unsigned code, Cycles& cyc, uint32_t badVAddr) {
+    noteEntry(pcCountNow_, cyc, code, -1, curPc_, curSlot_, badVAddr, board_.cp0.status());
     jump(board_.cp0.enterException(code, curPc_, curSlot_, badVAddr, cpUnit_));
     cyc += timing_.exception;
     ++stats_.exceptions;
 }
 
 void MipsCore::takeInterrupt(unsigned vector, unsigned priority) {
+    noteEntry(pcCount_, cycles_, exc::Int, int(vector), slot_ ? pc_ - 4 : pc_, slot_, 0, board_.cp0.status());
     jump(board_.cp0.enterInterrupt(vector, priority, pc_, slot_));
     waiting_ = false;
     cycles_ += timing_.exception;
@@ -50,6 +53,7 @@ void MipsCore::debugException(Cycles& cyc) {
 }
 
 void MipsCore::eret() {
+    entryOpen_ = false;
     jump(board_.cp0.exceptionReturn());
     llbit_ = false;
     limit_ = 0;  // interrupts may be taken again

@@ -1,5 +1,6 @@
 // The interpreter: the run loop and the direct-threaded execution of decoded instructions.
 #include <algorithm>
+#include <cstring>
 
 #include "sim/core/core_internal.h"
 
@@ -31,6 +32,8 @@ void MipsCore::execute() {
     bool bd = false;
     Decoded* dp = nullptr;
     Decoded d{};
+    uint32_t* const ring = pcRing_;  // the last instructions' addresses, for fault reports
+    const uint64_t ringBase = pcCount_;
 
     static void* const handlers[kOpCount] = {
 #define MIPS_OP_LABEL(name) &&op_##name,
@@ -47,6 +50,7 @@ void MipsCore::execute() {
         pc = npc;                      \
         npc = pc + 4;                  \
         cyc += fcost;                  \
+        ring[(ringBase + instret) & 7] = cur; \
         ++instret;                     \
         goto* handlers[d.op];          \
     } while (0)
@@ -60,7 +64,7 @@ void MipsCore::execute() {
         BEGIN();                                                        \
     } while (0)
 // The state before the instruction, for exceptions raised in helpers.
-#define SAVE_CUR() (curPc_ = cur, curSlot_ = bd)
+#define SAVE_CUR() (curPc_ = cur, curSlot_ = bd, pcCountNow_ = ringBase + instret)
 #define RELOAD_PC() (pc = pc_, npc = npc_, slot = slot_)
 #define RAISE(code)             \
     do {                        \
@@ -95,6 +99,7 @@ refetch:
     if ((cur & 3) || !setFetchWindow(cur, cyc)) {
         curPc_ = cur;
         curSlot_ = slot;
+        pcCountNow_ = ringBase + instret;
         exception((cur & 3) ? exc::AdEL : exc::IBE, cyc, cur);
         RELOAD_PC();
         NEXT();
@@ -608,6 +613,7 @@ done:
     slot_ = slot;
     cycles_ = cyc;
     stats_.instructions += instret;
+    pcCount_ = ringBase + instret;
 #undef BEGIN
 #undef NEXT
 #undef SAVE_CUR
@@ -628,6 +634,7 @@ StopReason MipsCore::run(Cycles until) {
     limitReached_ = false;
     recording_ = false;
     StopReason reason = StopReason::TimeLimit;
+    bool first = true;  // the instruction the run starts at
     for (;;) {
         service();
         if (breakpoint_) {
@@ -643,6 +650,20 @@ StopReason MipsCore::run(Cycles until) {
         if (waiting_) {  // asleep until an event wakes it
             if (next == UINT64_MAX) break;
             cycles_ = std::max(cycles_, next);
+            continue;
+        }
+        if (dbg_.active()) {
+            StopReason r = debugStep(first);
+            first = false;
+            if (r == StopReason::Breakpoint || r == StopReason::Watchpoint) {
+                reason = r;
+                break;
+            }
+            if (r == StopReason::Step) {
+                service();  // an interrupt taken now shows at its vector, as on the chip
+                reason = r;
+                break;
+            }
             continue;
         }
         if (ffRequest_) {

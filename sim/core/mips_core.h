@@ -65,7 +65,39 @@ struct CoreOptions {
     Cycles exceptionCycles = 3;
 };
 
-enum class StopReason { TimeLimit, Breakpoint, Stopped };
+// Breakpoint: an sdbbp with a probe attached, or one of the debugger's breakpoints.
+enum class StopReason { TimeLimit, Breakpoint, Stopped, Step, Watchpoint };
+
+// Debugging: breakpoints, data watchpoints, single steps and the instruction trace. While
+// one of them is in use the core runs one instruction at a time and checks each; virtual
+// time and everything on the pins stay as without them.
+struct DataWatch {
+    uint32_t address, length;  // virtual addresses; KSEG0 and KSEG1 of a byte are the same
+    bool onRead, onWrite;
+};
+struct ExecutedInstruction {
+    Cycles time;  // when it started
+    uint32_t pc, word;
+    int written = -1;  // the register it changed (0..31, 32 = HI, 33 = LO), or -1
+    uint32_t value = 0;
+};
+// An exception or interrupt entry not yet returned from with eret: if the device resets
+// before that, the entry is what led to it.
+struct ExceptionEntry {
+    Cycles time;
+    unsigned code;    // Cause.ExcCode
+    int vector;       // an interrupt's vector, or -1
+    uint32_t epc, badVAddr, status;  // as they were at the entry (Status before it)
+    bool delaySlot;
+    uint32_t pcHistory[8];  // the last instructions run, oldest first (0: none)
+};
+struct CoreDebug {
+    std::vector<uint32_t> breakpoints;  // instruction addresses
+    std::vector<DataWatch> watches;
+    bool step = false;  // stop after the next instruction
+    std::function<void(const ExecutedInstruction&)> onInstruction;
+    bool active() const { return step || onInstruction || !breakpoints.empty() || !watches.empty(); }
+};
 
 struct CoreStats {
     uint64_t instructions = 0;         // executed
@@ -112,6 +144,17 @@ public:
     void setHi(uint32_t v) { hi_ = v; }
     void setLo(uint32_t v) { lo_ = v; }
     bool inDebugMode() const { return debugMode_; }
+
+    // The debugger's view: what to stop at, and why the last run() stopped there.
+    CoreDebug& debug() { return dbg_; }
+    uint32_t watchHit() const { return watchHit_; }  // the address of a Watchpoint stop
+    bool watchHitWasWrite() const { return watchHitWrite_; }
+    // The newest exception or interrupt entry that has not returned (eret), if any.
+    const ExceptionEntry* openEntry() const { return entryOpen_ ? &entry_ : nullptr; }
+    // The last instructions run, oldest first (0 where fewer ran).
+    void pcHistory(uint32_t (&out)[8]) const;
+    // Reads an instruction word (false outside the memories).
+    bool fetchWord(uint32_t pc, uint32_t& word) const;
 
 private:
     struct FetchWindow {
@@ -185,6 +228,19 @@ private:
     std::vector<mips::Decoded> decRam_, decFlash_, decBoot_;
     uint64_t memGeneration_ = ~0ull;
     FetchWindow fw_;
+
+    // Debugging.
+    CoreDebug dbg_;
+    uint32_t watchHit_ = 0;
+    bool watchHitWrite_ = false;
+    uint32_t pcRing_[8] = {};
+    uint64_t pcCount_ = 0;     // instructions put in the ring (it holds the last 8)
+    uint64_t pcCountNow_ = 0;  // the same, at an exception raised inside the interpreter
+    ExceptionEntry entry_{};
+    bool entryOpen_ = false;
+    void noteEntry(uint64_t count, Cycles time, unsigned code, int vector, uint32_t epc, bool bd, uint32_t badVAddr, uint32_t statusBefore);
+    StopReason debugStep(bool first);
+    bool watched(uint32_t pc, bool& write, uint32_t& address);
 
     // Fast-forward.
     uint32_t trigPc_ = 0;
