@@ -10,6 +10,8 @@ command -v mipsel-linux-gnu-g++ >/dev/null 2>&1 || missing="$missing g++-mipsel-
 # Unicorn 2: the reference core for the simulator's differential tests and benchmark.
 [ -f /usr/include/unicorn/unicorn.h ] || missing="$missing libunicorn-dev"
 command -v pkg-config >/dev/null 2>&1 || missing="$missing pkg-config"
+# The client of the simulator's GDB server, and its tests.
+command -v gdb-multiarch >/dev/null 2>&1 || missing="$missing gdb-multiarch"
 [ -z "$missing" ] && exit 0
 echo "installing:$missing"
 SUDO=""
