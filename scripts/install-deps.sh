@@ -12,6 +12,8 @@ command -v mipsel-linux-gnu-g++ >/dev/null 2>&1 || missing="$missing g++-mipsel-
 command -v pkg-config >/dev/null 2>&1 || missing="$missing pkg-config"
 # python3 runs the target build's compiler launcher.
 command -v python3 >/dev/null 2>&1 || missing="$missing python3"
+# The client of the simulator's GDB server, and its tests.
+command -v gdb-multiarch >/dev/null 2>&1 || missing="$missing gdb-multiarch"
 [ -z "$missing" ] && exit 0
 echo "installing:$missing"
 SUDO=""
