@@ -50,7 +50,8 @@ if(TARGET bitclock)
 endif()
 
 # Small test images for the simulator's system tests (build/target/test-images): the
-# irmsmeter module on the chip's soft-float, and two images that must reset the device.
+# irmsmeter module on the chip's soft-float, two images that must reset the device, and the
+# millisecond tick alone (a RAM variable written by an interrupt handler, for the debugger).
 set(TEST_IMAGES_DIR ${CMAKE_BINARY_DIR}/test-images)
 file(MAKE_DIRECTORY ${TEST_IMAGES_DIR})
 function(add_test_image name source)
@@ -74,3 +75,4 @@ set_source_files_properties(${IMAGES_DIR}/irmsmeter.o PROPERTIES EXTERNAL_OBJECT
 add_dependencies(irms_test module_irmsmeter)
 add_test_image(no_handler_test no_handler_main.cpp)
 add_test_image(invalid_instruction_test invalid_instruction_main.cpp)
+add_test_image(tick_test tick_main.cpp)

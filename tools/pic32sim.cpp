@@ -13,7 +13,9 @@
 #include "sim/wires/i2c_bus.h"
 #include "sim/chip/spi.h"
 #include "tools/board_options.h"
+#include "sim/debug/core_target.h"
 #include "sim/debug/fault_report.h"
+#include "sim/debug/gdb_server.h"
 #include "tools/image_board.h"
 #include "tools/instruction_trace.h"
 
@@ -54,7 +56,8 @@ int main(int argc, char** argv) {
     sim::SdCard::Options card;
     card.busyAttempts = tools::kDefaultReadyAfter;
     bool traceI2c = false, traceSpi = false, tracePins = false, fastForward = true, stopOnFault = false;
-    std::optional<std::string> traceInstr;  // "" for every instruction, else a symbol or a range
+    std::optional<std::string> traceInstr;
+    std::optional<unsigned> gdbPort;  // "" for every instruction, else a symbol or a range
 
     char inputHelp[80];
     std::snprintf(inputHelp, sizeof inputHelp, "typed on the console at 57600 baud, %.1f s after reset",
@@ -88,6 +91,17 @@ int main(int argc, char** argv) {
                        "instruction as objdump writes it, the register written), or\n"
                        "only those inside a function or an address range",
                        [&](const char* v) { traceInstr = v ? v : ""; })
+        .option("--gdb", "PORT",
+                "wait for gdb on 127.0.0.1:PORT (0: a free port, printed) and let\n"
+                "it drive the core; halted before the first instruction. Memory\n"
+                "reads of SFRs go through the bus: a read of a register with read\n"
+                "side effects (U1RXREG pops the receive buffer) has them",
+                [&](const char* v) {
+                    char* end = nullptr;
+                    unsigned long p = std::strtoul(v, &end, 10);
+                    if (v[0] < '0' || v[0] > '9' || *end || p > 65535) cli.fail(std::string("--gdb wants a port, not '") + v + "'");
+                    gdbPort = unsigned(p);
+                })
         .flag("--stop-on-fault", "end the run at the first fault (exit status 3)", stopOnFault)
         .flag("--no-fast-forward", "run every instruction of polling loops too (same\noutput, slower)",
               fastForward, false)
@@ -140,8 +154,20 @@ int main(int argc, char** argv) {
     if (!input.empty()) target.terminal.sendAt(board.cycles(tools::kInputAtSeconds), input);
 
     const sim::Cycles end = board.cycles(seconds);
+    bool runOn = true;
+    if (gdbPort) {
+        sim::debug::CoreTarget debugged(core, end);
+        sim::debug::GdbServer server(debugged);
+        if (!server.listen(uint16_t(*gdbPort))) {
+            std::fprintf(stderr, "%s: --gdb: %s\n", kProgram, server.error().c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "%s: waiting for gdb on 127.0.0.1:%u\n", kProgram, unsigned(server.port()));
+        std::fflush(stderr);
+        runOn = server.serve() == sim::debug::SessionEnd::Detached;  // detached: the run goes on alone
+    }
     const sim::Cycles slice = pins ? std::max<sim::Cycles>(1, board.cycles(kPinSliceSeconds)) : end;
-    for (;;) {
+    while (runOn && core.cycles() < end) {
         sim::Cycles at = std::min(end, core.cycles() + slice);
         sim::StopReason why = core.run(at);
         if (pins) pins->flush();

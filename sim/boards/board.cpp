@@ -30,8 +30,8 @@ std::vector<Model*> Board::models() {
     return all;
 }
 
-void Board::softwareReset() {
-    ResetRecord r{sched.now(), "software reset"};
+void Board::reset(const std::string& cause) {
+    ResetRecord r{sched.now(), cause};
     resets_.push_back(r);
     bus.resetAll();
     for (Model* m : models()) m->reset();

@@ -93,6 +93,9 @@ public:
     // instruction boundary, the host backend by unwinding the firmware).
     Listeners<const ResetRecord&> resetListeners;
 
+    // Resets the device as RSWRST does, recorded with `cause` (a debugger's reset).
+    void reset(const std::string& cause);
+
     // When virtual time reaches `at`, the stop listeners are told (from a scheduler event):
     // whoever runs the firmware ends its run there. A new limit replaces the old one.
     void stopAt(Cycles at);
@@ -122,7 +125,7 @@ private:
     std::vector<ResetRecord> resets_;
     Scheduler::Id stopEvent_ = 0;
     std::vector<Model*> models();
-    void softwareReset();
+    void softwareReset() { reset("software reset"); }
 };
 
 }  // namespace sim

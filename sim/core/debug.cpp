@@ -14,6 +14,7 @@ using core::ld32;
 namespace {
 // KSEG0 and KSEG1 name the same byte; compare debugger addresses physically.
 uint32_t same(uint32_t a) { return (a >> 29 == 4 || a >> 29 == 5) ? a & 0x1FFFFFFFu : a; }
+bool hasDelaySlot(uint8_t op) { return op >= kJ && op <= kSpin; }  // jumps and branches
 }  // namespace
 
 void MipsCore::pcHistory(uint32_t (&out)[8]) const {
@@ -44,10 +45,12 @@ void MipsCore::noteEntry(uint64_t count, Cycles time, unsigned code, int vector,
     entryOpen_ = true;
 }
 
-// Would the instruction at `pc` read or write a watched byte?
+// Would the instruction at `pc` read or write a watched byte? For a branch, its delay slot
+// is asked too: a stop is never made between the two.
 bool MipsCore::watched(uint32_t pc, bool& write, uint32_t& address) {
     Decoded d;
     if (dbg_.watches.empty() || !peekDecoded(pc, d)) return false;
+    if (hasDelaySlot(d.op) && watched(pc + 4, write, address)) return true;
     unsigned size;
     switch (d.op) {
         case kLb: case kLbu: case kSb: size = 1; break;
@@ -74,7 +77,7 @@ bool MipsCore::watched(uint32_t pc, bool& write, uint32_t& address) {
 // One instruction with the debugger's checks. `first`: the instruction the run resumes at,
 // whose breakpoint or watchpoint has just been reported.
 StopReason MipsCore::debugStep(bool first) {
-    if (!first && !waiting_) {
+    if (!first && !waiting_ && !slot_) {  // a delay slot was checked with its branch
         uint32_t at = same(pc_);
         for (uint32_t b : dbg_.breakpoints)
             if (same(b) == at) return StopReason::Breakpoint;

@@ -144,6 +144,7 @@ public:
     void setHi(uint32_t v) { hi_ = v; }
     void setLo(uint32_t v) { lo_ = v; }
     bool inDebugMode() const { return debugMode_; }
+    bool inDelaySlot() const { return slot_; }
 
     // The debugger's view: what to stop at, and why the last run() stopped there.
     CoreDebug& debug() { return dbg_; }

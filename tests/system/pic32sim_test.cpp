@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -141,6 +142,111 @@ TEST_F(Pic32Sim, BadOptionsExitWithUsage) {
     Result help = run("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("usage: pic32sim IMAGE"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// Every device reset is reported with what led to it; --stop-on-fault ends the run there.
+TEST_F(Pic32Sim, FaultsAreReportedWithTheirCauseWhereAndWhatRanBefore) {
+    struct Case {
+        const char* image;
+        const char* args;
+        int status;
+        std::vector<std::string> words;  // in the first fault line, in order
+    };
+    const std::vector<Case> cases = {
+        {"invalid_instruction_test.elf", "--seconds 0.01", 0,
+         {"fault at ", " us: reserved instruction, EPC main+0x", "(0x9D", "Status 0x", "last: ", " main+0x",
+          "; device reset at "}},
+        {"invalid_instruction_test.elf", "--seconds 1 --stop-on-fault", 3, {"reserved instruction", "main+0x"}},
+        {"no_handler_test.elf", "--seconds 0.01", 0, {"interrupt with no handler: vector 27, EPC "}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.image) + " " + c.args);
+        Result r = run(systemtest::imagePath(systemtest::kTestImages, c.image) + " " + c.args);
+        EXPECT_EQ(r.status, c.status);
+        std::string first = r.err.substr(0, r.err.find('\n'));
+        EXPECT_EQ(first.rfind("pic32sim: fault at ", 0), 0u) << r.err;
+        size_t at = 0;
+        for (const std::string& w : c.words) {
+            at = first.find(w, at);
+            ASSERT_NE(at, std::string::npos) << "'" << w << "' in " << first;
+        }
+        EXPECT_NE(r.err.find("pic32sim: the device reset "), std::string::npos) << "the summary: " << r.err;
+        if (c.status == 3) {
+            EXPECT_EQ(r.out, "boot\r\n") << "ended at the first fault";
+        }
+    }
+    // The summary counts by cause: the invalid instruction resets every boot.
+    Result many = run(systemtest::imagePath(systemtest::kTestImages, "invalid_instruction_test.elf") + " --seconds 0.01");
+    EXPECT_NE(many.err.find(" time(s): reserved instruction 9\n"), std::string::npos) << many.err;
+}
+
+TEST_F(Pic32Sim, AnImageThatCannotStartIsWarnedAboutBeforeTheRun) {
+    // Data in program flash only: nothing at the reset vector.
+    Result none = run(file("no-reset.hex", ":020000041D00DD\n:0400000001020304F2\n:00000001FF\n") + " --seconds 0.001");
+    EXPECT_EQ(none.err.rfind("warning: no code at the reset vector 0xBFC00000", 0), 0u) << none.err;
+    EXPECT_NE(none.err.find("fault at"), std::string::npos) << "and then it faults: " << none.err;
+
+    // The clock demo with its ELF entry moved off the reset vector.
+    std::ifstream in(image("clockdemo.elf"), std::ios::binary);
+    std::string elf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const uint32_t entry = 0x9D000000u;
+    std::memcpy(&elf[24], &entry, 4);
+    Result moved = run(file("moved.elf", elf) + " --seconds 0.5");
+    EXPECT_EQ(moved.err.rfind("warning: the ELF entry point 0x9D000000 is not the reset vector", 0), 0u) << moved.err;
+    EXPECT_EQ(moved.out.rfind("init i2c true\r\n", 0), 0u) << "the core starts at the reset vector all the same";
+}
+
+}  // namespace
+
+namespace {
+
+// The instruction trace of a function reads as the cross objdump's listing of it, address
+// for address, and two runs give the same trace.
+TEST_F(Pic32Sim, InstructionTraceMatchesTheObjdumpListing) {
+    const std::string elf = image("clockdemo.elf");
+    Result a = run(elf + " --seconds 0.01 --trace-instr=writeString");
+    Result b = run(elf + " --seconds 0.01 --trace-instr=writeString");
+    ASSERT_EQ(a.status, 0);
+    EXPECT_EQ(a.err, b.err) << "deterministic";
+
+    std::map<uint32_t, std::string> listing;  // address -> "word  text" as objdump prints it
+    FILE* p = popen(("mipsel-linux-gnu-objdump -d " + elf).c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char line[512];
+    while (fgets(line, sizeof line, p)) {
+        unsigned addr, word;
+        int n = 0;
+        if (std::sscanf(line, " %x:\t%x \t%n", &addr, &word, &n) == 2 && n > 0) {
+            std::string text = line + n;
+            text.erase(text.find_last_not_of("\n ") + 1);
+            char w[16];
+            std::snprintf(w, sizeof w, "%08x", word);
+            listing[addr] = std::string(w) + "  " + text;
+        }
+    }
+    pclose(p);
+
+    std::istringstream trace(a.err);
+    std::string t;
+    unsigned lines = 0;
+    while (std::getline(trace, t)) {
+        unsigned addr;
+        char where[128];
+        int n = 0;
+        if (std::sscanf(t.c_str(), " %*f us  %x %127s %n", &addr, where, &n) != 2) continue;
+        ++lines;
+        SCOPED_TRACE(t);
+        EXPECT_EQ(std::string(where).rfind("writeString", 0), 0u);
+        ASSERT_TRUE(listing.count(addr));
+        std::string rest = t.substr(size_t(n));
+        // The register written follows the instruction, two blanks after it.
+        EXPECT_EQ(rest.substr(0, listing[addr].size()), listing[addr]);
+    }
+    EXPECT_GT(lines, 50u) << a.err.substr(0, 2000);
 }
 
 }  // namespace
