@@ -4,6 +4,9 @@
 // and a terminal on the console. The console goes to stdout as the board sends it; the
 // traces (I2C, SPI, pin changes, all time-stamped in virtual time) to stderr.
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
 #include <cinttypes>
 #include <cstdio>
 #include <optional>
@@ -14,6 +17,7 @@
 #include "sim/chip/spi.h"
 #include "tools/board_options.h"
 #include "sim/debug/core_target.h"
+#include "sim/wires/vcd.h"
 #include "sim/debug/fault_report.h"
 #include "sim/debug/gdb_server.h"
 #include "tools/image_board.h"
@@ -57,7 +61,8 @@ int main(int argc, char** argv) {
     card.busyAttempts = tools::kDefaultReadyAfter;
     bool traceI2c = false, traceSpi = false, tracePins = false, fastForward = true, stopOnFault = false;
     std::optional<std::string> traceInstr;
-    std::optional<unsigned> gdbPort;  // "" for every instruction, else a symbol or a range
+    std::optional<unsigned> gdbPort;
+    std::string vcdPath, vcdPins;  // "" for every instruction, else a symbol or a range
 
     char inputHelp[80];
     std::snprintf(inputHelp, sizeof inputHelp, "typed on the console at 57600 baud, %.1f s after reset",
@@ -86,6 +91,8 @@ int main(int argc, char** argv) {
         .flag("--trace-i2c", "the I2C bus trace (START, bytes, ACK/NACK, STOP)", traceI2c)
         .flag("--trace-spi", "the SPI bus trace (select line, bytes, commands, R1)", traceSpi)
         .flag("--trace-pins", "every pin level change, with its time", tracePins)
+        .text("--vcd", "FILE", "every net of the board as a value change dump (PulseView,\nGTKWave, sigrok-cli), written as the run goes", vcdPath)
+        .text("--vcd-pins", "LIST", "only these nets in the dump (RD1,U1TX,...)", vcdPins)
         .optionalValue("--trace-instr", "SYMBOL|ADDR-ADDR",
                        "every instruction run (time, PC as symbol+offset, word,\n"
                        "instruction as objdump writes it, the register written), or\n"
@@ -129,10 +136,29 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::fputs(sim::imageWarnings(image).c_str(), stderr);
+    if (!vcdPins.empty() && vcdPath.empty()) cli.fail("--vcd-pins needs --vcd FILE");
     tools::ImageBoard target(image, options);
     sim::Board& board = target.board;
     sim::MipsCore& core = target.core;
     sim::FaultReport faults(core, image, stderr, kProgram, stopOnFault);
+    std::unique_ptr<FILE, int (*)(FILE*)> vcdFile(nullptr, std::fclose);
+    std::optional<sim::VcdWriter> vcd;
+    if (!vcdPath.empty()) {
+        std::vector<std::string> only;
+        for (size_t at = 0; at < vcdPins.size();) {
+            size_t comma = vcdPins.find(',', at);
+            only.push_back(vcdPins.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+            at = comma == std::string::npos ? vcdPins.size() : comma + 1;
+        }
+        for (const std::string& n : only)
+            if (!board.nets.find(n)) cli.fail("--vcd-pins: the board has no net '" + n + "'");
+        vcdFile.reset(std::fopen(vcdPath.c_str(), "w"));
+        if (!vcdFile) {
+            std::fprintf(stderr, "%s: %s: %s\n", kProgram, vcdPath.c_str(), std::strerror(errno));
+            return 1;
+        }
+        vcd.emplace(vcdFile.get(), board.nets, board.now(), board.sysclkHz(), only);
+    }
     std::optional<tools::InstructionTrace> instr;
     if (traceInstr) {
         uint32_t from = 0, to = UINT32_MAX;
@@ -175,6 +201,7 @@ int main(int argc, char** argv) {
         if (at >= end || core.cycles() < at) break;  // the end, or asleep with nothing to wake it
     }
     std::fflush(stdout);
+    if (vcd) vcd->finish(core.cycles());
 
     std::string summary = faults.summary();
     if (!summary.empty()) std::fprintf(stderr, "%s: %s\n", kProgram, summary.c_str());
