@@ -17,3 +17,9 @@ if(UNICORN_FOUND)
     target_compile_definitions(core_bench PRIVATE HAVE_UNICORN=1)
     target_link_libraries(core_bench PRIVATE PkgConfig::UNICORN)
 endif()
+
+# Peak memory of pic32sim for a short and a long run.
+add_executable(memory_bench ${CMAKE_SOURCE_DIR}/bench/memory_bench.cpp)
+target_include_directories(memory_bench PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_definitions(memory_bench PRIVATE IMAGES_DIR="${CMAKE_SOURCE_DIR}/build/target/images"
+                                                PIC32SIM="$<TARGET_FILE:pic32sim>")

@@ -30,6 +30,18 @@ inline constexpr VectorOfRequest kVectorOfRequest = [] {
     return t;
 }();
 
+// The data sheet's name of each request bit ("U1RX"), nullptr where the bit has no source.
+struct RequestNames {
+    const char* of[irq::Count];
+};
+inline constexpr RequestNames kRequestNames = [] {
+    RequestNames t{};
+#define PIC32_IRQ_NAME(name, bit, vector, ...) t.of[bit] = #name;
+    PIC32MX_INTERRUPT_SOURCES(PIC32_IRQ_NAME)
+#undef PIC32_IRQ_NAME
+    return t;
+}();
+
 constexpr int vectorOfRequest(unsigned bit) { return bit < irq::Count ? kVectorOfRequest.of[bit] : -1; }
 
 constexpr bool vectorHasSource(unsigned vector) {

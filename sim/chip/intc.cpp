@@ -28,7 +28,11 @@ void Intc::flagsWritten(unsigned word, uint32_t before, uint32_t after) {
         if (irq / 32 == word && (cleared >> (irq % 32) & 1u)) fn();
 }
 
-void Intc::raise(unsigned irq) { ifs_[irq / 32]->hwSet(1u << (irq % 32)); }
+void Intc::raise(unsigned irq) {
+    bool was = flag(irq);
+    ifs_[irq / 32]->hwSet(1u << (irq % 32));
+    if (!was && onRaise) onRaise(irq);
+}
 void Intc::lower(unsigned irq) { ifs_[irq / 32]->hwClear(1u << (irq % 32)); }
 bool Intc::flag(unsigned irq) const { return ifs_[irq / 32]->bit(irq % 32); }
 bool Intc::enabled(unsigned irq) const { return iec_[irq / 32]->bit(irq % 32); }

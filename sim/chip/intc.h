@@ -27,6 +27,8 @@ public:
     explicit Intc(SfrBus& bus);
 
     void raise(unsigned irq);
+    // A model set a request flag that was clear (for traces).
+    std::function<void(unsigned irq)> onRaise;
     void lower(unsigned irq);
     bool flag(unsigned irq) const;
     bool enabled(unsigned irq) const;

@@ -181,8 +181,9 @@ std::vector<SpiEvent> SpiAnalyser::only(SpiEvent::Kind kind) const {
 }
 
 void SpiAnalyser::record(SpiEvent e) {
-    events_.push_back(e);
+    if (keep_) events_.push_back(e);
     if (onLine) onLine(line(e));
+    if (onEvent) onEvent(e);
 }
 
 void SpiAnalyser::selectChanged(bool level) {
@@ -207,8 +208,10 @@ void SpiAnalyser::sampleEdge() {
     e.selected = !select_.level();
     Cycles span = sched_.now() - firstEdge_;
     e.sckHz = span ? double(sysclk_) * 7.0 / double(span) : 0.0;
+    decoding_ = true;  // what the byte completes (a command, an R1) carries its time too
     record(e);
     if (e.selected) decode(e);
+    decoding_ = false;
 }
 
 // A frame starts with a byte 01xxxxxx from the host; its R1 is the first byte after it that
@@ -314,7 +317,11 @@ std::string formatHz(double hz) {
 }  // namespace
 
 std::string SpiAnalyser::line(const SpiEvent& e) const {
-    std::string t = format("%14.4f us  ", double(e.time) * 1e6 / double(sysclk_));
+    return format("%14.4f us  ", double(e.time) * 1e6 / double(sysclk_)) + describe(e);
+}
+
+std::string SpiAnalyser::describe(const SpiEvent& e) const {
+    std::string t;
     switch (e.kind) {
         case SpiEvent::Kind::Select: return t + "CS    low";
         case SpiEvent::Kind::Release: return t + "CS    high";

@@ -113,6 +113,13 @@ public:
     std::string line(const SpiEvent& e) const;
     // Called with each line as it is recorded (a live trace).
     std::function<void(const std::string&)> onLine;
+    // Called with every event as it is decoded; `describe` is its line without the time.
+    std::function<void(const SpiEvent&)> onEvent;
+    std::string describe(const SpiEvent& e) const;
+    // The earliest time a later event may still carry (a byte is stamped at its first edge).
+    Cycles earliest() const { return bits_ || decoding_ ? firstEdge_ : sched_.now(); }
+    // Off: events go to the callbacks only and nothing is kept (a long run's trace).
+    void keepRecord(bool keep) { keep_ = keep; }
 
     static std::string commandName(uint8_t index);
     static std::string describeR1(uint8_t r1);
@@ -122,6 +129,8 @@ public:
 private:
     Scheduler& sched_;
     uint64_t sysclk_;
+    bool keep_ = true;
+    bool decoding_ = false;
     Net& select_;
     Net& sck_;
     Net& mosi_;

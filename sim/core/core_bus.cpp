@@ -92,6 +92,7 @@ uint32_t MipsCore::sfrRead(uint32_t p, unsigned size, Cycles& cyc) {
     uint32_t v = word >> (8 * (p & 3));
     if (size == 1) v &= 0xFF;
     else if (size == 2) v &= 0xFFFF;
+    if (dbg_.onSfr) dbg_.onSfr(cyc, p, false, v, curPc_);
     if (opt_.fastForward) {
         ffInput(false, p, v, cyc);
         ffNote(curPc_, cyc);
@@ -104,6 +105,7 @@ void MipsCore::sfrWrite(uint32_t p, unsigned size, uint32_t value, Cycles& cyc) 
     syncScheduler(cyc);
     uint32_t a = 0xA0000000u | (p & ~3u);
     SfrBus& bus = board_.bus;
+    if (dbg_.onSfr) dbg_.onSfr(cyc, p, true, value, curPc_);
     if (size == 4) {
         bus.write(a, value);
     } else {

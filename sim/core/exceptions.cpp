@@ -38,6 +38,7 @@ void MipsCore::exception(unsigned code, Cycles& cyc, uint32_t badVAddr) {
 
 void MipsCore::takeInterrupt(unsigned vector, unsigned priority) {
     noteEntry(pcCount_, cycles_, exc::Int, int(vector), slot_ ? pc_ - 4 : pc_, slot_, 0, board_.cp0.status());
+    if (dbg_.onInterrupt) dbg_.onInterrupt(cycles_, vector, priority, entry_.epc);
     jump(board_.cp0.enterInterrupt(vector, priority, pc_, slot_));
     waiting_ = false;
     cycles_ += timing_.exception;
@@ -52,9 +53,10 @@ void MipsCore::debugException(Cycles& cyc) {
     ++stats_.exceptions;
 }
 
-void MipsCore::eret() {
+void MipsCore::eret(Cycles cyc) {
     entryOpen_ = false;
     jump(board_.cp0.exceptionReturn());
+    if (dbg_.onReturn) dbg_.onReturn(cyc, pc_);
     llbit_ = false;
     limit_ = 0;  // interrupts may be taken again
 }

@@ -573,7 +573,7 @@ OP(Rdpgpr)  // one register set: the previous set is the current one
 OP(Wrpgpr) r[d.rd] = r[d.rt]; NEXT();
 OP(Eret) {
     SAVE_CUR();
-    eret();
+    eret(cyc);
     RELOAD_PC();
     NEXT();
 }

@@ -96,6 +96,12 @@ struct CoreDebug {
     std::vector<DataWatch> watches;
     bool step = false;  // stop after the next instruction
     std::function<void(const ExecutedInstruction&)> onInstruction;
+    // Seen as they happen, without slowing the core down: interrupt entries (vector,
+    // priority, EPC), erets (the address returned to) and SFR accesses (physical address,
+    // write or read, value, the instruction's address), at the core's time.
+    std::function<void(Cycles, unsigned vector, unsigned priority, uint32_t epc)> onInterrupt;
+    std::function<void(Cycles, uint32_t to)> onReturn;
+    std::function<void(Cycles, uint32_t address, bool write, uint32_t value, uint32_t pc)> onSfr;
     bool active() const { return step || onInstruction || !breakpoints.empty() || !watches.empty(); }
 };
 
@@ -282,7 +288,7 @@ private:
 
     uint32_t cp0Read(unsigned reg, unsigned sel, Cycles cyc);
     void cp0Write(unsigned reg, unsigned sel, uint32_t value, Cycles cyc);
-    void eret();
+    void eret(Cycles cyc);
     void deret();
     void debugException(Cycles& cyc);
 

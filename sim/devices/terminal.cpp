@@ -53,7 +53,8 @@ void Terminal::sampleFrame() {
         if (bits >= 1 && bits <= 9) period = double(e - frameStart_) / bits;
     }
     ConsoleByte b{value, frameStart_, frameStart_ + Cycles(std::llround(period * 10)), period, !stop};
-    received_.push_back(b);
+    if (keep_) received_.push_back(b);
+    if (onReceived) onReceived(b);
     inFrame_ = false;
     // Edges after the stop bit's middle belong to the next frame.
     Cycles cut = frameStart_ + bitTime(19) / 2;
@@ -95,6 +96,7 @@ void Terminal::sendNext() {
     Cycles start = sched_.now();
     uint16_t frame = uint16_t(p.byte) << 1 | 0x200;
     boardRx_.drive(driver_, Drive::Low);
+    if (onSending) onSending(p.byte, start);
     for (unsigned i = 1; i < 10; ++i) {
         bool level = frame >> i & 1u;
         if (level != bool(frame >> (i - 1) & 1u))

@@ -31,6 +31,13 @@ public:
     std::string text() const;
     void clear() { received_.clear(); }
     std::function<void(uint8_t)> onByte;
+    // Every byte received with its timing, and every byte typed as its start bit begins.
+    std::function<void(const ConsoleByte&)> onReceived;
+    std::function<void(uint8_t, Cycles)> onSending;
+    // The earliest start a byte not yet decoded may have.
+    Cycles earliest() const { return inFrame_ ? frameStart_ : sched_.now(); }
+    // Off: bytes go to the callbacks only and nothing is kept (a long run's console).
+    void keepRecord(bool keep) { keep_ = keep; }
 
     // Types `bytes` from `when` on (default: now), each frame right after the previous one
     // plus `gapBits` idle bits.
@@ -49,6 +56,7 @@ private:
     uint64_t sysclk_;
     double baud_;
     std::vector<ConsoleByte> received_;
+    bool keep_ = true;
     // receiver
     bool inFrame_ = false;
     Cycles frameStart_ = 0;

@@ -34,8 +34,9 @@ I2cAnalyser::I2cAnalyser(Scheduler& sched, I2cLines lines, uint64_t sysclkHz)
       watcher_(lines, {[this] { start(); }, [this] { stop(); }, [this](bool sda) { rise(sda); }, nullptr}) {}
 
 void I2cAnalyser::emit(const I2cEvent& e) {
-    events_.push_back(e);
+    if (keep_) events_.push_back(e);
     if (onLine) onLine(format(e, true));
+    if (onEvent) onEvent(e);
 }
 
 // A condition in the middle of a byte: show the bits that came before it. One clock

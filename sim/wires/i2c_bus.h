@@ -73,6 +73,12 @@ public:
     void clear() { events_.clear(); }
     // Called with every trace line (time stamp included) as it is decoded.
     std::function<void(const std::string&)> onLine;
+    // Called with every event as it is decoded.
+    std::function<void(const I2cEvent&)> onEvent;
+    // The earliest time a later event may still carry (a byte is stamped at its first bit).
+    Cycles earliest() const { return count_ ? byteStart_ : sched_.now(); }
+    // Off: events go to the callbacks only and nothing is kept (a long run's trace).
+    void keepRecord(bool keep) { keep_ = keep; }
 
     static std::string describe(const I2cEvent& e);
     std::string format(const I2cEvent& e, bool withTime) const;
@@ -82,6 +88,7 @@ private:
     uint64_t sysclk_;
     I2cWatcher watcher_;
     std::vector<I2cEvent> events_;
+    bool keep_ = true;
     bool inTransfer_ = false;  // a START seen and no STOP since
     bool expectAddress_ = false;
     unsigned count_ = 0;       // bits of the current byte seen so far

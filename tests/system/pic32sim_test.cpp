@@ -83,15 +83,15 @@ TEST_F(Pic32Sim, TracesGoToStderrWithTheirTimes) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "init i2c true\r\n2:10:5-3-3/1/14ok\r\nab2:10:6-3-3/1/14ok\r\n");
     // The clock set at start-up, byte after byte, and the LED's first change.
-    EXPECT_NE(r.err.find(" us  START\n"), std::string::npos) << r.err;
-    size_t set = r.err.find(" us  0xA2 (0x51 W) ACK\n");
+    EXPECT_NE(r.err.find(" us  i2c   START\n"), std::string::npos) << r.err;
+    size_t set = r.err.find(" us  i2c   0xA2 (0x51 W) ACK\n");
     ASSERT_NE(set, std::string::npos) << r.err;
     for (const char* byte : {"0x02", "0x05", "0x10", "0x02", "0x03", "0x03", "0x01", "0x14"}) {
-        set = r.err.find(std::string(" us  ") + byte + " ACK\n", set);
+        set = r.err.find(std::string(" us  i2c   ") + byte + " ACK\n", set);
         ASSERT_NE(set, std::string::npos) << byte << " of the clock setting";
     }
-    EXPECT_NE(r.err.find(" us  RD1   high\n"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(" us  U1RX  low\n"), std::string::npos) << "the typed bytes on the pin";
+    EXPECT_NE(r.err.find(" us  pins  RD1   high\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(" us  pins  U1RX  low\n"), std::string::npos) << "the typed bytes on the pin";
 }
 
 TEST_F(Pic32Sim, CardDemoPutsCmd0AndCmd1OnTheSpiTrace) {
@@ -237,7 +237,7 @@ TEST_F(Pic32Sim, InstructionTraceMatchesTheObjdumpListing) {
         unsigned addr;
         char where[128];
         int n = 0;
-        if (std::sscanf(t.c_str(), " %*f us  %x %127s %n", &addr, where, &n) != 2) continue;
+        if (std::sscanf(t.c_str(), " %*f us  instr %x %127s %n", &addr, where, &n) != 2) continue;
         ++lines;
         SCOPED_TRACE(t);
         EXPECT_EQ(std::string(where).rfind("writeString", 0), 0u);

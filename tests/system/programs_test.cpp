@@ -36,8 +36,8 @@ std::string errorOf(const std::string& command) {
 
 TEST(Programs, HelpExitsZeroAndABadOptionExitsTwo) {
     const std::string bin = PROGRAMS_DIR;
-    for (const char* name : {"pic32sim", "clockdemo", "carddemo", "carddemo-main", "core_bench", "irms_bench",
-                             "image_sizes"}) {
+    for (const char* name : {"pic32sim", "clockdemo", "carddemo", "carddemo-main", "core_bench", "irms_bench", "memory_bench",
+                             "image_sizes", "memory_bench"}) {
         SCOPED_TRACE(name);
         const std::string program = bin + "/" + name;
         Outcome help = run("timeout 10 " + program + " --help");
