@@ -19,6 +19,7 @@ namespace {
 
 // Runs pic32sim with `args` and returns its peak resident set in KiB (-1 if it failed).
 long peakKiB(const std::vector<std::string>& args) {
+    std::fflush(stdout);  // the child must not print what is still buffered here
     pid_t pid = fork();
     if (pid == 0) {
         std::freopen("/dev/null", "w", stdout);
