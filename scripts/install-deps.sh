@@ -14,6 +14,8 @@ command -v pkg-config >/dev/null 2>&1 || missing="$missing pkg-config"
 command -v python3 >/dev/null 2>&1 || missing="$missing python3"
 # The client of the simulator's GDB server, and its tests.
 command -v gdb-multiarch >/dev/null 2>&1 || missing="$missing gdb-multiarch"
+# Decodes the simulator's value change dumps as a logic analyser would, in the VCD test.
+command -v sigrok-cli >/dev/null 2>&1 || missing="$missing sigrok-cli"
 [ -z "$missing" ] && exit 0
 echo "installing:$missing"
 SUDO=""
