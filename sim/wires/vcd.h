@@ -1,7 +1,7 @@
 // Value change dump of the board's nets, as logic analysers' viewers (PulseView, GTKWave,
 // sigrok-cli) read it: one 1-bit wire per net, named as the net, a value for every wire at
-// time 0, then each change as it happens. Time is in picoseconds, so that edges one system
-// clock apart (12.5 ns at 80 MHz) stay apart. Written as the run goes: nothing is kept.
+// time 0, then each change as it happens. The time scale holds a system-clock cycle exactly
+// (100 ps at 80 MHz), so that edges one cycle apart (12.5 ns) stay apart. Written as the run goes: nothing is kept.
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -23,11 +23,12 @@ public:
 private:
     FILE* out_;
     uint64_t sysclk_;
-    uint64_t lastPs_ = ~0ull;
+    uint64_t lastPs_ = ~0ull;  // in units of the time scale
+    uint64_t unitPs_ = 1;
     bool finished_ = false;
     std::vector<std::string> ids_;  // by watched-net index
     std::vector<const Net*> nets_;
-    uint64_t picoseconds(Cycles c) const;
+    uint64_t units(Cycles c) const;
     void stamp(Cycles c);
 };
 

@@ -68,26 +68,31 @@ Dump readVcd(const fs::path& path) {
     Dump d;
     std::map<std::string, std::string> byId;
     std::ifstream in(path);
-    uint64_t now = 0;
+    uint64_t now = 0, unitPs = 0;
     for (std::string line; std::getline(in, line);) {
         std::istringstream words(line);
         std::string kind, type, width, id, name;
-        if (line.rfind("$var", 0) == 0 && words >> kind >> type >> width >> id >> name) {
+        if (line.rfind("$timescale", 0) == 0 && words >> kind >> type) {
+            static const std::map<std::string, uint64_t> units = {{"1ps", 1},      {"10ps", 10},      {"100ps", 100},
+                                                                  {"1ns", 1000},   {"10ns", 10000},   {"100ns", 100000}};
+            unitPs = units.count(type) ? units.at(type) : 0;
+        } else if (line.rfind("$var", 0) == 0 && words >> kind >> type >> width >> id >> name) {
             byId[id] = name;
             d.names.push_back(name);
         } else if (line.size() > 1 && line[0] == '#') {
-            now = std::stoull(line.substr(1));
+            now = std::stoull(line.substr(1)) * unitPs;
         } else if (line.size() > 1 && (line[0] == '0' || line[0] == '1') && byId.count(line.substr(1))) {
             d.changes[byId[line.substr(1)]].push_back({now, line[0] == '1'});
         }
     }
+    EXPECT_NE(unitPs, 0u) << "a time scale the viewers know";
     return d;
 }
 
-// sigrok's VCD input makes a sample per time-scale unit: at 1 ps, three seconds would be 3e12
-// samples. 100 ns still gives 25 samples per period of the 400 kHz SPI clock, 100 per bit of
-// the 100 kHz I2C bus and 170 per bit of the 57600-baud console.
-const std::string kInput = "vcd:downsample=100000";
+// sigrok's VCD input makes a sample per time-scale unit (100 ps at 80 MHz): three seconds
+// would be 3e10 samples. 100 ns still gives 25 samples per period of the 400 kHz SPI clock,
+// 100 per bit of the 100 kHz I2C bus and 170 per bit of the 57600-baud console.
+const std::string kInput = "vcd:downsample=1000";
 const std::string kUart = "uart:rx=U1TX:baudrate=57600:data_bits=8:parity=none:stop_bits=1.0";
 
 struct Capture {
