@@ -6,10 +6,6 @@
 
 namespace sim::debug {
 
-namespace {
-constexpr uint32_t kSfrBase = 0x1F800000u, kSfrEnd = 0x1F900000u;
-}
-
 uint32_t CoreTarget::readRegister(unsigned n) {
     Cp0& cp0 = core_.board().cp0;
     if (n < 32) return core_.reg(n);
@@ -40,7 +36,7 @@ bool CoreTarget::writeRegister(unsigned n, uint32_t value) {
 }
 
 bool CoreTarget::sfrWindow(uint32_t address, uint32_t& physical) const {
-    return toPhysical(address, physical) && physical >= kSfrBase && physical < kSfrEnd;
+    return toPhysical(address, physical) && physical >= phys::kSfr && physical < phys::kSfrEnd;
 }
 
 size_t CoreTarget::readMemory(uint32_t address, uint8_t* out, size_t length) {
