@@ -120,10 +120,10 @@ public:
         }
         if (sources.count("instr")) {
             auto s = trace_.add("instr", [&core] { return core.cycles(); });
-            from_ = physical(from);
-            to_ = to == UINT32_MAX ? to : physical(to);
+            from_ = sim::samePlace(from);
+            to_ = to == UINT32_MAX ? to : sim::samePlace(to);
             core.debug().onInstruction = [this, s](const sim::ExecutedInstruction& e) {
-                uint32_t p = physical(e.pc);
+                uint32_t p = sim::samePlace(e.pc);
                 if (p >= from_ && p <= to_) trace_.emit(s, e.time, instructionText(e));
             };
         }
@@ -133,15 +133,12 @@ public:
 
     // "9d0005dc writeString+0x10         70833002  mul\ta2,a0,v1  a2=00000000"
     std::string instructionText(const sim::ExecutedInstruction& e) const {
-        static const char* const kNames[34] = {
-            "zero", "at", "v0", "v1", "a0", "a1", "a2", "a3", "t0", "t1", "t2", "t3", "t4", "t5", "t6", "t7", "s0",
-            "s1",   "s2", "s3", "s4", "s5", "s6", "s7", "t8", "t9", "k0", "k1", "gp", "sp", "s8", "ra", "hi", "lo"};
         std::string text = sim::mips::disassemble(e.word, e.pc, [this](uint32_t a) { return image_.describe(a); });
         char b[160];
         std::snprintf(b, sizeof b, "%08" PRIx32 " %-24s %08" PRIx32 "  ", e.pc, image_.describe(e.pc).c_str(), e.word);
         std::string line = b + text;
         if (e.written >= 0) {
-            std::snprintf(b, sizeof b, "  %s=%08" PRIx32, kNames[e.written], e.value);
+            std::snprintf(b, sizeof b, "  %s=%08" PRIx32, e.written < 32 ? sim::mips::registerName(unsigned(e.written)) : e.written == 32 ? "hi" : "lo", e.value);
             line += b;
         }
         return line;
@@ -153,7 +150,6 @@ private:
     std::unique_ptr<sim::SpiAnalyser> spi_;
     uint32_t from_ = 0, to_ = UINT32_MAX;
 
-    static uint32_t physical(uint32_t a) { return (a >> 29 == 4 || a >> 29 == 5) ? a & 0x1FFFFFFFu : a; }
 
     std::string where(uint32_t pc) const {
         char b[16];

@@ -12,8 +12,6 @@ using namespace mips;
 using core::ld32;
 
 namespace {
-// KSEG0 and KSEG1 name the same byte; compare debugger addresses physically.
-uint32_t same(uint32_t a) { return (a >> 29 == 4 || a >> 29 == 5) ? a & 0x1FFFFFFFu : a; }
 bool hasDelaySlot(uint8_t op) { return op >= kJ && op <= kSpin; }  // jumps and branches
 }  // namespace
 
@@ -62,10 +60,10 @@ bool MipsCore::watched(uint32_t pc, bool& write, uint32_t& address) {
     write = d.op == kSb || d.op == kSh || d.op == kSw || d.op == kSc || d.op == kSwl || d.op == kSwr;
     uint32_t ea = regs_[d.rs] + d.imm;
     if (d.op == kLwl || d.op == kLwr || d.op == kSwl || d.op == kSwr) ea &= ~3u;
-    uint32_t a = same(ea);
+    uint32_t a = samePlace(ea);
     for (const DataWatch& w : dbg_.watches) {
         if (!(write ? w.onWrite : w.onRead)) continue;
-        uint32_t base = same(w.address);
+        uint32_t base = samePlace(w.address);
         if (a < base + w.length && base < a + size) {
             address = std::max(a, base) == a ? ea : w.address;
             return true;
@@ -78,9 +76,9 @@ bool MipsCore::watched(uint32_t pc, bool& write, uint32_t& address) {
 // whose breakpoint or watchpoint has just been reported.
 StopReason MipsCore::debugStep(bool first) {
     if (!first && !waiting_ && !slot_) {  // a delay slot was checked with its branch
-        uint32_t at = same(pc_);
+        uint32_t at = samePlace(pc_);
         for (uint32_t b : dbg_.breakpoints)
-            if (same(b) == at) return StopReason::Breakpoint;
+            if (samePlace(b) == at) return StopReason::Breakpoint;
         bool write;
         uint32_t address;
         if (watched(pc_, write, address)) {  // before the access, as MIPS watch registers do

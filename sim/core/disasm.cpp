@@ -10,6 +10,12 @@ const char* const kGpr[32] = {"zero", "at", "v0", "v1", "a0", "a1", "a2", "a3", 
                               "t3",   "t4", "t5", "t6", "t7", "s0", "s1", "s2", "s3", "s4", "s5",
                               "s6",   "s7", "t8", "t9", "k0", "k1", "gp", "sp", "s8", "ra"};
 
+}  // namespace
+
+const char* registerName(unsigned n) { return n < 32 ? kGpr[n] : "?"; }
+
+namespace {
+
 // objdump's CP0 names for MIPS32 release 2: select 0, then the named selects.
 const char* const kCp0[32] = {
     "c0_index",  "c0_random", "c0_entrylo0", "c0_entrylo1", "c0_context",  "c0_pagemask", "c0_wired",

@@ -12,6 +12,9 @@ namespace sim::mips {
 // ("main+0x40"); an empty result leaves the annotation out.
 using Symbolizer = std::function<std::string(uint32_t address)>;
 
+// The ABI name objdump gives general register n ("zero", "sp", "ra").
+const char* registerName(unsigned n);
+
 // `pc` is the instruction's own address. Without a symbolizer, targets are bare hex addresses.
 std::string disassemble(uint32_t word, uint32_t pc, const Symbolizer& symbolize = {});
 

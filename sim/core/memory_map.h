@@ -45,6 +45,13 @@ inline bool toPhysical(uint32_t virt, uint32_t& physical) {
     return true;
 }
 
+// One name for a byte that KSEG0 and KSEG1 both reach (its physical address); other
+// addresses as they are. For comparing debugger and trace addresses.
+inline uint32_t samePlace(uint32_t a) {
+    uint32_t p;
+    return toPhysical(a, p) ? p : a;
+}
+
 class MemoryMap {
 public:
     explicit MemoryMap(const MemoryLayout& layout);

@@ -117,9 +117,9 @@ StopEvent CoreTarget::stopOf(StopReason why) {
         case StopReason::Watchpoint: {
             e.kind = StopEvent::Kind::Watchpoint;
             e.dataAddress = core_.watchHit();
-            uint32_t hit = core_.watchHit() & 0x1FFFFFFFu;
+            uint32_t hit = samePlace(core_.watchHit());
             for (const Watch& w : watches_) {
-                uint32_t base = w.address & 0x1FFFFFFFu;
+                uint32_t base = samePlace(w.address);
                 bool fits = w.kind == WatchKind::Access || (w.kind == WatchKind::Write) == core_.watchHitWasWrite();
                 if (fits && hit >= base && hit < base + w.length) {
                     e.watch = w.kind;
