@@ -3,7 +3,9 @@
 namespace sim {
 
 Intc::Intc(SfrBus& bus) {
-    intcon_ = &bus.add(reg::INTCON).writable((INTCON_INTEP | INTCON_TPC | INTCON_MVEC).value);
+    intcon_ = &bus.add(reg::INTCON).writable((INTCON_INTEP | INTCON_TPC | INTCON_MVEC).value).onWrite([this](uint32_t, uint32_t) {
+        cacheValid_ = false;
+    });
     bus.add(reg::INTSTAT).writable(0).onRead([this](uint32_t) {
         auto r = pending();
         return r ? (INTSTAT_SRIPL(r->priority) | INTSTAT_VEC(r->vector)).value : 0u;
@@ -17,7 +19,9 @@ Intc::Intc(SfrBus& bus) {
     for (unsigned n = 0; n < 12; ++n) {
         if (!platform::kIpcAddress[n]) continue;  // IPC10 is absent on this family
         // Priority and sub-priority of four vectors, five bits in each byte.
-        ipc_[n] = &bus.add(reg::named("IPC" + std::to_string(n))).writable(0x1F1F1F1F);
+        ipc_[n] = &bus.add(reg::named("IPC" + std::to_string(n))).writable(0x1F1F1F1F).onWrite([this](uint32_t, uint32_t) {
+            cacheValid_ = false;
+        });
     }
 }
 
@@ -51,6 +55,16 @@ unsigned Intc::subPriorityOf(unsigned vector) const {
 }
 
 std::optional<InterruptRequest> Intc::pending() const {
+    uint32_t a0 = ifs_[0]->value() & iec_[0]->value(), a1 = ifs_[1]->value() & iec_[1]->value();
+    if (cacheValid_ && a0 == cachedActive_[0] && a1 == cachedActive_[1]) return cached_;
+    cached_ = choose();
+    cachedActive_[0] = a0;
+    cachedActive_[1] = a1;
+    cacheValid_ = true;
+    return cached_;
+}
+
+std::optional<InterruptRequest> Intc::choose() const {
     std::optional<InterruptRequest> best;
     for (unsigned w = 0; w < 2; ++w) {
         uint32_t active = ifs_[w]->value() & iec_[w]->value();

@@ -39,7 +39,8 @@ public:
     unsigned subPriorityOf(unsigned vector) const;
     bool multiVector() const;
 
-    // Highest request: priority, then sub-priority, then lowest vector number.
+    // Highest request: priority, then sub-priority, then lowest vector number. Worked out
+    // again only when a flag, an enable, a priority or the vector mode has changed since.
     std::optional<InterruptRequest> pending() const;
 
     // Called when software clears the flag (level-type sources set it again).
@@ -52,6 +53,13 @@ private:
     Register* intcon_;
     std::vector<std::pair<unsigned, std::function<void()>>> clearedHooks_;
     void flagsWritten(unsigned word, uint32_t before, uint32_t after);
+    std::optional<InterruptRequest> choose() const;
+
+    // The last answer of pending(), for the active flags it was worked out from; a write
+    // to an IPC register or to INTCON throws it away.
+    mutable std::optional<InterruptRequest> cached_;
+    mutable uint32_t cachedActive_[2] = {};
+    mutable bool cacheValid_ = false;
 };
 
 }  // namespace sim

@@ -17,22 +17,19 @@ void MipsCore::refreshTiming() {
     bool ramWait = bmxcon_ ? bmxcon_->bit(BMXCON_BMXWSDRM) : true;
     timing_.configure(flashWait, prefetchUncached, ramWait, (board_.cp0.read(cp0reg::Config, 0) & 7) == 3,
                       opt_.sfrCycles, opt_.exceptionCycles);
-    fw_.size = 0;
+    fw_.close();
 }
 
 // and what each fetch in it costs.
-bool MipsCore::setFetchWindow(uint32_t pc, Cycles& cyc) {
+bool MipsCore::setFetchWindow(uint32_t pc) {
+    Cycles& cyc = slowClock_;
     uint32_t p;
     if (!toPhysical(pc, p)) return false;
     const MemoryLayout& l = mem_.layout();
     bool kseg0 = !(pc & 0x20000000u);
     switch (l.regionOf(p, 4)) {
         case Region::Ram:
-            fw_.base = pc - (p - phys::kRam);
-            fw_.size = l.ramBytes;
-            fw_.decoded = decRam_.data();
-            fw_.bytes = mem_.ram();
-            fw_.cost = timing_.ramFetch();
+            fw_.open(pc - (p - phys::kRam), l.ramBytes, decRam_.data(), mem_.ram(), timing_.ramFetch());
             return true;
         case Region::Flash:
         case Region::Boot: {
@@ -40,21 +37,14 @@ bool MipsCore::setFetchWindow(uint32_t pc, Cycles& cyc) {
             uint32_t regionBase = boot ? phys::kBoot : phys::kFlash;
             Decoded* dec = boot ? decBoot_.data() : decFlash_.data();
             const uint8_t* bytes = boot ? mem_.boot() : mem_.flash();
-            fw_.cost = 1;
             if (kseg0 && timing_.k0Cached) {
-                fw_.base = pc - (p - regionBase);
-                fw_.size = boot ? phys::kBootBytes : l.flashBytes;
-                fw_.decoded = dec;
-                fw_.bytes = bytes;
+                fw_.open(pc - (p - regionBase), boot ? phys::kBootBytes : l.flashBytes, dec, bytes, 1);
                 return true;
             }
             uint32_t line = p >> 4;
             cyc += timing_.flashFetch(line);
             uint32_t lineOffset = (p & ~15u) - regionBase;
-            fw_.base = pc & ~15u;
-            fw_.size = 16;
-            fw_.decoded = dec + lineOffset / 4;
-            fw_.bytes = bytes + lineOffset;
+            fw_.open(pc & ~15u, 16, dec + lineOffset / 4, bytes + lineOffset, 1);
             return true;
         }
         default: return false;
@@ -120,14 +110,15 @@ void MipsCore::sfrWrite(uint32_t p, unsigned size, uint32_t value, Cycles& cyc) 
     limit_ = 0;
 }
 
-bool MipsCore::loadSlow(uint32_t va, unsigned size, uint32_t& value, Cycles& cyc) {
+bool MipsCore::loadSlow(uint32_t va, unsigned size, uint32_t& value) {
+    Cycles& cyc = slowClock_;
     if (va & (size - 1)) {
-        exception(exc::AdEL, cyc, va);
+        exception(exc::AdEL, va);
         return false;
     }
     Access a;
     if (!classify(va, a)) {
-        exception(exc::DBE, cyc);
+        exception(exc::DBE);
         return false;
     }
     const uint8_t* base = nullptr;
@@ -152,14 +143,15 @@ bool MipsCore::loadSlow(uint32_t va, unsigned size, uint32_t& value, Cycles& cyc
     return true;
 }
 
-bool MipsCore::storeSlow(uint32_t va, unsigned size, uint32_t value, Cycles& cyc) {
+bool MipsCore::storeSlow(uint32_t va, unsigned size, uint32_t value) {
+    Cycles& cyc = slowClock_;
     if (va & (size - 1)) {
-        exception(exc::AdES, cyc, va);
+        exception(exc::AdES, va);
         return false;
     }
     Access a;
     if (!classify(va, a) || a.region == Region::Flash || a.region == Region::Boot) {
-        exception(exc::DBE, cyc);  // unmapped, or flash: read-only to the core
+        exception(exc::DBE);  // unmapped, or flash: read-only to the core
         return false;
     }
     if (a.region == Region::Sfr) {
@@ -167,7 +159,7 @@ bool MipsCore::storeSlow(uint32_t va, unsigned size, uint32_t value, Cycles& cyc
         return true;
     }
     std::memcpy(mem_.ram() + a.offset, &value, size);
-    decRam_[a.offset / 4] = Decoded{};
+    decRam_[a.offset / 4].op = kUndecoded;
     cyc += timing_.ramData();
     return true;
 }

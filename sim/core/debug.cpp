@@ -15,9 +15,23 @@ namespace {
 bool hasDelaySlot(uint8_t op) { return op >= kJ && op <= kSpin; }  // jumps and branches
 }  // namespace
 
-void MipsCore::pcHistory(uint32_t (&out)[8]) const {
-    for (unsigned i = 0; i < 8; ++i) out[i] = pcRing_[(pcCount_ + i) & 7];
+// The interpreter notes where each straight run of instructions began (its address and the
+// count of the first); the instructions in between follow in sequence.
+void MipsCore::historyAt(uint64_t count, uint32_t (&out)[8]) const {
+    unsigned e = 0;  // entries back from the newest
+    for (unsigned i = 8; i-- > 0;) {
+        out[i] = 0;
+        if (count < 8 - i) continue;
+        uint64_t k = count - (8 - i);
+        while (e < 8 && runs_[(runHead_ - e) & 7].count > k) ++e;
+        if (e == 8) continue;
+        const Run& r = runs_[(runHead_ - e) & 7];
+        if (r.count == Run::kNone) continue;
+        out[i] = r.pc + 4 * uint32_t(k - r.count);
+    }
 }
+
+void MipsCore::pcHistory(uint32_t (&out)[8]) const { historyAt(pcCount_, out); }
 
 bool MipsCore::fetchWord(uint32_t pc, uint32_t& word) const {
     uint32_t p;
@@ -39,7 +53,7 @@ void MipsCore::noteEntry(uint64_t count, Cycles time, unsigned code, int vector,
     entry_.badVAddr = badVAddr;
     entry_.status = statusBefore;
     entry_.delaySlot = bd;
-    for (unsigned i = 0; i < 8; ++i) entry_.pcHistory[i] = pcRing_[(count + i) & 7];
+    historyAt(count, entry_.pcHistory);
     entryOpen_ = true;
 }
 

@@ -29,7 +29,8 @@ void MipsCore::jump(uint32_t target) {
     slot_ = false;
 }
 
-void MipsCore::exception(unsigned code, Cycles& cyc, uint32_t badVAddr) {
+void MipsCore::exception(unsigned code, uint32_t badVAddr) {
+    Cycles& cyc = slowClock_;
     noteEntry(pcCountNow_, cyc, code, -1, curPc_, curSlot_, badVAddr, board_.cp0.status());
     jump(board_.cp0.enterException(code, curPc_, curSlot_, badVAddr, cpUnit_));
     cyc += timing_.exception;
@@ -46,7 +47,8 @@ void MipsCore::takeInterrupt(unsigned vector, unsigned priority) {
     ++stats_.interrupts;
 }
 
-void MipsCore::debugException(Cycles& cyc) {
+void MipsCore::debugException() {
+    Cycles& cyc = slowClock_;
     jump(board_.cp0.enterDebug(curPc_, curSlot_));
     debugMode_ = true;
     cyc += timing_.exception;

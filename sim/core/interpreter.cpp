@@ -15,25 +15,16 @@ using core::st32;
 // Direct-threaded: every handler fetches the next instruction and jumps to its handler
 // itself, so that each has its own (well predicted) indirect jump.
 void MipsCore::execute() {
-    uint32_t* const r = regs_;
-    uint8_t* const ram = mem_.ram();
-    const uint32_t ramSize = mem_.layout().ramBytes;
-
+    // Only the instruction stream's own state lives in locals; the rest is read through
+    // `this`, which keeps the hot state in host registers.
     uint32_t pc = pc_, npc = npc_;
-    bool slot = slot_;
+    bool slot = slot_, bd = false;
     Cycles cyc = cycles_;
-    uint64_t instret = 0;
-
-    uint32_t fbase = fw_.base, fwords = fw_.size / 4;
-    Decoded* fdec = fw_.decoded;
-    Cycles fcost = fw_.cost;
-
+    uint64_t instret = pcCount_;  // also indexes the ring of the last 8 PCs
+    const uint64_t instretStart = instret;
     uint32_t cur = 0, idx = 0;
-    bool bd = false;
     Decoded* dp = nullptr;
-    Decoded d{};
-    uint32_t* const ring = pcRing_;  // the last instructions' addresses, for fault reports
-    const uint64_t ringBase = pcCount_;
+    bool slowOk = false;
 
     static void* const handlers[kOpCount] = {
 #define MIPS_OP_LABEL(name) &&op_##name,
@@ -44,45 +35,60 @@ void MipsCore::execute() {
 // Fetch: the next instruction from the current window, or the slow path for a new one.
 #define BEGIN()                        \
     do {                               \
-        d = *dp;                       \
         bd = slot;                     \
         slot = false;                  \
         pc = npc;                      \
         npc = pc + 4;                  \
-        cyc += fcost;                  \
-        ring[(ringBase + instret) & 7] = cur; \
+        cyc += fw_.cost;               \
+        runs_[++runHead_ & 7] = {cur, instret}; \
         ++instret;                     \
-        goto* handlers[d.op];          \
+        goto* handlers[dp->op];          \
     } while (0)
 #define NEXT()                                                          \
     do {                                                                \
         if (cyc >= limit_) goto done;                                   \
         cur = pc;                                                       \
-        idx = std::rotr(cur - fbase, 2); /* misaligned: never inside */ \
-        if (idx >= fwords) [[unlikely]] goto refetch;                   \
-        dp = &fdec[idx];                                                \
+        idx = std::rotr(cur - fw_.base, 2); /* misaligned: never inside */ \
+        if (idx >= fw_.words) [[unlikely]] goto refetch;                   \
+        dp = &fw_.decoded[idx];                                            \
         BEGIN();                                                        \
     } while (0)
+// After an instruction that does not change the flow: the next entry of the window, unless
+// this one ended a delay slot (the branch target follows) or the window ends here.
+#define NEXT_SEQ()                                                     \
+    do {                                                               \
+        if (cyc >= limit_) goto done;                                  \
+        if (bd) [[unlikely]] goto far;                                 \
+        cur = pc;                                                      \
+        if (uintptr_t(++dp) >= fw_.end) [[unlikely]] goto lookup;      \
+        pc = npc;                                                      \
+        npc = pc + 4;                                                  \
+        cyc += fw_.cost;                                               \
+        ++instret;                                                     \
+        goto* handlers[dp->op];                                        \
+    } while (0)
 // The state before the instruction, for exceptions raised in helpers.
-#define SAVE_CUR() (curPc_ = cur, curSlot_ = bd, pcCountNow_ = ringBase + instret)
+#define SAVE_CUR() (curPc_ = cur, curSlot_ = bd, pcCountNow_ = instret)
 #define RELOAD_PC() (pc = pc_, npc = npc_, slot = slot_)
 #define RAISE(code)             \
     do {                        \
         SAVE_CUR();             \
-        exception((code), cyc); \
+        slowClock_ = cyc;          \
+        exception((code));      \
+        cyc = slowClock_; \
         RELOAD_PC();            \
         NEXT();                 \
     } while (0)
 #define BRANCH(cond)                \
     do {                            \
-        if (cond) npc = pc + d.imm; \
+        if (cond) npc = pc + dp->imm; \
         slot = true;                \
         NEXT();                     \
     } while (0)
 #define BRANCH_LIKELY(cond)           \
     do {                              \
         if (cond) {                   \
-            npc = pc + d.imm;         \
+            npc = pc + dp->imm;         \
             slot = true;              \
         } else {                      \
             pc = npc; /* nullified */ \
@@ -90,150 +96,159 @@ void MipsCore::execute() {
         }                             \
         NEXT();                       \
     } while (0)
+// The slow paths keep time in slowClock_; `cyc` itself stays in a host register.
+#define LOAD_SLOW(...) (slowClock_ = cyc, slowOk = loadSlow(__VA_ARGS__), cyc = slowClock_, slowOk)
+#define STORE_SLOW(...) (slowClock_ = cyc, slowOk = storeSlow(__VA_ARGS__), cyc = slowClock_, slowOk)
 #define RAM_OFFSET(a) (((a) & 0xDFFFFFFFu) - 0x80000000u)
 #define OP(name) op_##name:
 
     NEXT();
 
+far:
+    cur = pc;
+lookup:
+    idx = std::rotr(cur - fw_.base, 2);
+    if (idx < fw_.words) {
+        dp = &fw_.decoded[idx];
+        BEGIN();
+    }
 refetch:
-    if ((cur & 3) || !setFetchWindow(cur, cyc)) {
+    slowClock_ = cyc;
+    if ((cur & 3) || !setFetchWindow(cur)) {
         curPc_ = cur;
         curSlot_ = slot;
-        pcCountNow_ = ringBase + instret;
-        exception((cur & 3) ? exc::AdEL : exc::IBE, cyc, cur);
+        pcCountNow_ = instret;
+        exception((cur & 3) ? exc::AdEL : exc::IBE, cur);
+        cyc = slowClock_;
         RELOAD_PC();
         NEXT();
     }
-    fbase = fw_.base;
-    fwords = fw_.size / 4;
-    fdec = fw_.decoded;
-    fcost = fw_.cost;
-    idx = (cur - fbase) >> 2;
-    dp = &fdec[idx];
+    cyc = slowClock_;
+    idx = (cur - fw_.base) >> 2;
+    dp = &fw_.decoded[idx];
     BEGIN();
 
 OP(Undecoded) {
-    *dp = decode(ld32(fw_.bytes + idx * 4), cur);
-    d = *dp;
-    goto* handlers[d.op];
+    *dp = decode(ld32(fw_.bytes + (dp - fw_.decoded) * 4), cur);
+    goto* handlers[dp->op];
 }
-OP(Nop) NEXT();
+OP(Nop) NEXT_SEQ();
 
 // shifts
-OP(Sll) r[d.rd] = r[d.rt] << d.sa; NEXT();
-OP(Srl) r[d.rd] = r[d.rt] >> d.sa; NEXT();
-OP(Sra) r[d.rd] = uint32_t(int32_t(r[d.rt]) >> d.sa); NEXT();
-OP(Rotr) r[d.rd] = std::rotr(r[d.rt], d.sa); NEXT();
-OP(Sllv) r[d.rd] = r[d.rt] << (r[d.rs] & 31); NEXT();
-OP(Srlv) r[d.rd] = r[d.rt] >> (r[d.rs] & 31); NEXT();
-OP(Srav) r[d.rd] = uint32_t(int32_t(r[d.rt]) >> (r[d.rs] & 31)); NEXT();
-OP(Rotrv) r[d.rd] = std::rotr(r[d.rt], int(r[d.rs] & 31)); NEXT();
+OP(Sll) regs_[dp->rd] = regs_[dp->rt] << dp->sa; NEXT_SEQ();
+OP(Srl) regs_[dp->rd] = regs_[dp->rt] >> dp->sa; NEXT_SEQ();
+OP(Sra) regs_[dp->rd] = uint32_t(int32_t(regs_[dp->rt]) >> dp->sa); NEXT_SEQ();
+OP(Rotr) regs_[dp->rd] = std::rotr(regs_[dp->rt], dp->sa); NEXT_SEQ();
+OP(Sllv) regs_[dp->rd] = regs_[dp->rt] << (regs_[dp->rs] & 31); NEXT_SEQ();
+OP(Srlv) regs_[dp->rd] = regs_[dp->rt] >> (regs_[dp->rs] & 31); NEXT_SEQ();
+OP(Srav) regs_[dp->rd] = uint32_t(int32_t(regs_[dp->rt]) >> (regs_[dp->rs] & 31)); NEXT_SEQ();
+OP(Rotrv) regs_[dp->rd] = std::rotr(regs_[dp->rt], int(regs_[dp->rs] & 31)); NEXT_SEQ();
 
 // ALU
 OP(Add) {
     int32_t v;
-    if (__builtin_add_overflow(int32_t(r[d.rs]), int32_t(r[d.rt]), &v)) RAISE(exc::Ov);
-    r[d.rd] = uint32_t(v);
-    NEXT();
+    if (__builtin_add_overflow(int32_t(regs_[dp->rs]), int32_t(regs_[dp->rt]), &v)) RAISE(exc::Ov);
+    regs_[dp->rd] = uint32_t(v);
+    NEXT_SEQ();
 }
-OP(Addu) r[d.rd] = r[d.rs] + r[d.rt]; NEXT();
+OP(Addu) asm volatile("# ADDU_BEGIN"); regs_[dp->rd] = regs_[dp->rs] + regs_[dp->rt]; NEXT_SEQ();
 OP(Sub) {
     int32_t v;
-    if (__builtin_sub_overflow(int32_t(r[d.rs]), int32_t(r[d.rt]), &v)) RAISE(exc::Ov);
-    r[d.rd] = uint32_t(v);
-    NEXT();
+    if (__builtin_sub_overflow(int32_t(regs_[dp->rs]), int32_t(regs_[dp->rt]), &v)) RAISE(exc::Ov);
+    regs_[dp->rd] = uint32_t(v);
+    NEXT_SEQ();
 }
-OP(Subu) r[d.rd] = r[d.rs] - r[d.rt]; NEXT();
-OP(And) r[d.rd] = r[d.rs] & r[d.rt]; NEXT();
-OP(Or) r[d.rd] = r[d.rs] | r[d.rt]; NEXT();
-OP(Xor) r[d.rd] = r[d.rs] ^ r[d.rt]; NEXT();
-OP(Nor) r[d.rd] = ~(r[d.rs] | r[d.rt]); NEXT();
-OP(Slt) r[d.rd] = int32_t(r[d.rs]) < int32_t(r[d.rt]); NEXT();
-OP(Sltu) r[d.rd] = r[d.rs] < r[d.rt]; NEXT();
-OP(Movz) if (r[d.rt] == 0) r[d.rd] = r[d.rs]; NEXT();
-OP(Movn) if (r[d.rt] != 0) r[d.rd] = r[d.rs]; NEXT();
+OP(Subu) regs_[dp->rd] = regs_[dp->rs] - regs_[dp->rt]; NEXT_SEQ();
+OP(And) regs_[dp->rd] = regs_[dp->rs] & regs_[dp->rt]; NEXT_SEQ();
+OP(Or) regs_[dp->rd] = regs_[dp->rs] | regs_[dp->rt]; NEXT_SEQ();
+OP(Xor) regs_[dp->rd] = regs_[dp->rs] ^ regs_[dp->rt]; NEXT_SEQ();
+OP(Nor) regs_[dp->rd] = ~(regs_[dp->rs] | regs_[dp->rt]); NEXT_SEQ();
+OP(Slt) regs_[dp->rd] = int32_t(regs_[dp->rs]) < int32_t(regs_[dp->rt]); NEXT_SEQ();
+OP(Sltu) regs_[dp->rd] = regs_[dp->rs] < regs_[dp->rt]; NEXT_SEQ();
+OP(Movz) if (regs_[dp->rt] == 0) regs_[dp->rd] = regs_[dp->rs]; NEXT_SEQ();
+OP(Movn) if (regs_[dp->rt] != 0) regs_[dp->rd] = regs_[dp->rs]; NEXT_SEQ();
 OP(Addi) {
     int32_t v;
-    if (__builtin_add_overflow(int32_t(r[d.rs]), int32_t(d.imm), &v)) RAISE(exc::Ov);
-    r[d.rd] = uint32_t(v);
-    NEXT();
+    if (__builtin_add_overflow(int32_t(regs_[dp->rs]), int32_t(dp->imm), &v)) RAISE(exc::Ov);
+    regs_[dp->rd] = uint32_t(v);
+    NEXT_SEQ();
 }
-OP(Addiu) r[d.rd] = r[d.rs] + d.imm; NEXT();
-OP(Slti) r[d.rd] = int32_t(r[d.rs]) < int32_t(d.imm); NEXT();
-OP(Sltiu) r[d.rd] = r[d.rs] < d.imm; NEXT();
-OP(Andi) r[d.rd] = r[d.rs] & d.imm; NEXT();
-OP(Ori) r[d.rd] = r[d.rs] | d.imm; NEXT();
-OP(Xori) r[d.rd] = r[d.rs] ^ d.imm; NEXT();
-OP(Lui) r[d.rd] = d.imm; NEXT();
+OP(Addiu) regs_[dp->rd] = regs_[dp->rs] + dp->imm; NEXT_SEQ();
+OP(Slti) regs_[dp->rd] = int32_t(regs_[dp->rs]) < int32_t(dp->imm); NEXT_SEQ();
+OP(Sltiu) regs_[dp->rd] = regs_[dp->rs] < dp->imm; NEXT_SEQ();
+OP(Andi) regs_[dp->rd] = regs_[dp->rs] & dp->imm; NEXT_SEQ();
+OP(Ori) regs_[dp->rd] = regs_[dp->rs] | dp->imm; NEXT_SEQ();
+OP(Xori) regs_[dp->rd] = regs_[dp->rs] ^ dp->imm; NEXT_SEQ();
+OP(Lui) regs_[dp->rd] = dp->imm; NEXT_SEQ();
 
 // multiply and divide
 OP(Mfhi) {
     if (cyc < mduReady_) cyc = mduReady_;
-    r[d.rd] = hi_;
-    NEXT();
+    regs_[dp->rd] = hi_;
+    NEXT_SEQ();
 }
 OP(Mflo) {
     if (cyc < mduReady_) cyc = mduReady_;
-    r[d.rd] = lo_;
-    NEXT();
+    regs_[dp->rd] = lo_;
+    NEXT_SEQ();
 }
 OP(Mthi) {
     if (cyc < mduReady_) cyc = mduReady_;
-    hi_ = r[d.rs];
-    NEXT();
+    hi_ = regs_[dp->rs];
+    NEXT_SEQ();
 }
 OP(Mtlo) {
     if (cyc < mduReady_) cyc = mduReady_;
-    lo_ = r[d.rs];
-    NEXT();
+    lo_ = regs_[dp->rs];
+    NEXT_SEQ();
 }
 OP(Mult) {
     if (cyc < divBusy_) cyc = divBusy_;
-    int64_t p = int64_t(int32_t(r[d.rs])) * int32_t(r[d.rt]);
+    int64_t p = int64_t(int32_t(regs_[dp->rs])) * int32_t(regs_[dp->rt]);
     lo_ = uint32_t(p);
     hi_ = uint32_t(uint64_t(p) >> 32);
-    mduReady_ = cyc + multiplyLatency(r[d.rt], true);
-    NEXT();
+    mduReady_ = cyc + multiplyLatency(regs_[dp->rt], true);
+    NEXT_SEQ();
 }
 OP(Multu) {
     if (cyc < divBusy_) cyc = divBusy_;
-    uint64_t p = uint64_t(r[d.rs]) * r[d.rt];
+    uint64_t p = uint64_t(regs_[dp->rs]) * regs_[dp->rt];
     lo_ = uint32_t(p);
     hi_ = uint32_t(p >> 32);
-    mduReady_ = cyc + multiplyLatency(r[d.rt], false);
-    NEXT();
+    mduReady_ = cyc + multiplyLatency(regs_[dp->rt], false);
+    NEXT_SEQ();
 }
 OP(Madd)
 OP(Msub) {
     if (cyc < divBusy_) cyc = divBusy_;
-    uint64_t p = uint64_t(int64_t(int32_t(r[d.rs])) * int32_t(r[d.rt]));
+    uint64_t p = uint64_t(int64_t(int32_t(regs_[dp->rs])) * int32_t(regs_[dp->rt]));
     uint64_t acc = uint64_t(hi_) << 32 | lo_;
-    acc = d.op == kMadd ? acc + p : acc - p;
+    acc = dp->op == kMadd ? acc + p : acc - p;
     lo_ = uint32_t(acc);
     hi_ = uint32_t(acc >> 32);
-    mduReady_ = cyc + multiplyLatency(r[d.rt], true);
-    NEXT();
+    mduReady_ = cyc + multiplyLatency(regs_[dp->rt], true);
+    NEXT_SEQ();
 }
 OP(Maddu)
 OP(Msubu) {
     if (cyc < divBusy_) cyc = divBusy_;
-    uint64_t p = uint64_t(r[d.rs]) * r[d.rt];
+    uint64_t p = uint64_t(regs_[dp->rs]) * regs_[dp->rt];
     uint64_t acc = uint64_t(hi_) << 32 | lo_;
-    acc = d.op == kMaddu ? acc + p : acc - p;
+    acc = dp->op == kMaddu ? acc + p : acc - p;
     lo_ = uint32_t(acc);
     hi_ = uint32_t(acc >> 32);
-    mduReady_ = cyc + multiplyLatency(r[d.rt], false);
-    NEXT();
+    mduReady_ = cyc + multiplyLatency(regs_[dp->rt], false);
+    NEXT_SEQ();
 }
 OP(Mul) {
     if (cyc < divBusy_) cyc = divBusy_;
-    cyc += mulStall(r[d.rt]);
-    r[d.rd] = uint32_t(int32_t(r[d.rs]) * int64_t(int32_t(r[d.rt])));
-    NEXT();
+    cyc += mulStall(regs_[dp->rt]);
+    regs_[dp->rd] = uint32_t(int32_t(regs_[dp->rs]) * int64_t(int32_t(regs_[dp->rt])));
+    NEXT_SEQ();
 }
 OP(Div) {
     if (cyc < divBusy_) cyc = divBusy_;
-    int32_t a = int32_t(r[d.rs]), b = int32_t(r[d.rt]);
+    int32_t a = int32_t(regs_[dp->rs]), b = int32_t(regs_[dp->rt]);
     // Division by zero leaves HI/LO unpredictable on the chip; here LO = rs, HI = 0.
     if (b == 0 || (a == INT32_MIN && b == -1)) {
         lo_ = uint32_t(a);
@@ -243,11 +258,11 @@ OP(Div) {
         hi_ = uint32_t(a % b);
     }
     mduReady_ = divBusy_ = cyc + divideLatency(uint32_t(a), true);
-    NEXT();
+    NEXT_SEQ();
 }
 OP(Divu) {
     if (cyc < divBusy_) cyc = divBusy_;
-    uint32_t a = r[d.rs], b = r[d.rt];
+    uint32_t a = regs_[dp->rs], b = regs_[dp->rt];
     if (b == 0) {
         lo_ = a;
         hi_ = 0;
@@ -256,42 +271,42 @@ OP(Divu) {
         hi_ = a % b;
     }
     mduReady_ = divBusy_ = cyc + divideLatency(a, false);
-    NEXT();
+    NEXT_SEQ();
 }
 
 // bit manipulation
-OP(Clz) r[d.rd] = uint32_t(std::countl_zero(r[d.rs])); NEXT();
-OP(Clo) r[d.rd] = uint32_t(std::countl_one(r[d.rs])); NEXT();
-OP(Ext) r[d.rd] = (r[d.rs] >> d.sa) & d.imm; NEXT();
-OP(Ins) r[d.rd] = (r[d.rt] & ~d.imm) | ((r[d.rs] << d.sa) & d.imm); NEXT();
+OP(Clz) regs_[dp->rd] = uint32_t(std::countl_zero(regs_[dp->rs])); NEXT_SEQ();
+OP(Clo) regs_[dp->rd] = uint32_t(std::countl_one(regs_[dp->rs])); NEXT_SEQ();
+OP(Ext) regs_[dp->rd] = (regs_[dp->rs] >> dp->sa) & dp->imm; NEXT_SEQ();
+OP(Ins) regs_[dp->rd] = (regs_[dp->rt] & ~dp->imm) | ((regs_[dp->rs] << dp->sa) & dp->imm); NEXT_SEQ();
 OP(Wsbh) {
-    uint32_t v = r[d.rt];
-    r[d.rd] = ((v & 0x00FF00FFu) << 8) | ((v >> 8) & 0x00FF00FFu);
-    NEXT();
+    uint32_t v = regs_[dp->rt];
+    regs_[dp->rd] = ((v & 0x00FF00FFu) << 8) | ((v >> 8) & 0x00FF00FFu);
+    NEXT_SEQ();
 }
-OP(Seb) r[d.rd] = uint32_t(int32_t(int8_t(r[d.rt]))); NEXT();
-OP(Seh) r[d.rd] = uint32_t(int32_t(int16_t(r[d.rt]))); NEXT();
+OP(Seb) regs_[dp->rd] = uint32_t(int32_t(int8_t(regs_[dp->rt]))); NEXT_SEQ();
+OP(Seh) regs_[dp->rd] = uint32_t(int32_t(int16_t(regs_[dp->rt]))); NEXT();
 
 // jumps and branches: pc holds the delay slot now
 OP(J) {
-    npc = (pc & 0xF0000000u) | d.imm;
+    npc = (pc & 0xF0000000u) | dp->imm;
     slot = true;
     NEXT();
 }
 OP(Jal) {
-    r[31] = pc + 4;
-    npc = (pc & 0xF0000000u) | d.imm;
+    regs_[31] = pc + 4;
+    npc = (pc & 0xF0000000u) | dp->imm;
     slot = true;
     NEXT();
 }
 OP(Jr) {
-    npc = r[d.rs];
+    npc = regs_[dp->rs];
     slot = true;
     NEXT();
 }
 OP(Jalr) {
-    uint32_t t = r[d.rs];
-    r[d.rd] = pc + 4;
+    uint32_t t = regs_[dp->rs];
+    regs_[dp->rd] = pc + 4;
     npc = t;
     slot = true;
     NEXT();
@@ -303,57 +318,57 @@ OP(Spin) {
     if (opt_.fastForward) ffNote(cur, cyc);
     NEXT();
 }
-OP(Beq) BRANCH(r[d.rs] == r[d.rt]);
-OP(Bne) BRANCH(r[d.rs] != r[d.rt]);
-OP(Blez) BRANCH(int32_t(r[d.rs]) <= 0);
-OP(Bgtz) BRANCH(int32_t(r[d.rs]) > 0);
-OP(Bltz) BRANCH(int32_t(r[d.rs]) < 0);
-OP(Bgez) BRANCH(int32_t(r[d.rs]) >= 0);
+OP(Beq) BRANCH(regs_[dp->rs] == regs_[dp->rt]);
+OP(Bne) BRANCH(regs_[dp->rs] != regs_[dp->rt]);
+OP(Blez) BRANCH(int32_t(regs_[dp->rs]) <= 0);
+OP(Bgtz) BRANCH(int32_t(regs_[dp->rs]) > 0);
+OP(Bltz) BRANCH(int32_t(regs_[dp->rs]) < 0);
+OP(Bgez) BRANCH(int32_t(regs_[dp->rs]) >= 0);
 OP(Bltzal) {
-    bool c = int32_t(r[d.rs]) < 0;
-    r[31] = pc + 4;
+    bool c = int32_t(regs_[dp->rs]) < 0;
+    regs_[31] = pc + 4;
     BRANCH(c);
 }
 OP(Bgezal) {
-    bool c = int32_t(r[d.rs]) >= 0;
-    r[31] = pc + 4;
+    bool c = int32_t(regs_[dp->rs]) >= 0;
+    regs_[31] = pc + 4;
     BRANCH(c);
 }
-OP(Beql) BRANCH_LIKELY(r[d.rs] == r[d.rt]);
-OP(Bnel) BRANCH_LIKELY(r[d.rs] != r[d.rt]);
-OP(Blezl) BRANCH_LIKELY(int32_t(r[d.rs]) <= 0);
-OP(Bgtzl) BRANCH_LIKELY(int32_t(r[d.rs]) > 0);
-OP(Bltzl) BRANCH_LIKELY(int32_t(r[d.rs]) < 0);
-OP(Bgezl) BRANCH_LIKELY(int32_t(r[d.rs]) >= 0);
+OP(Beql) BRANCH_LIKELY(regs_[dp->rs] == regs_[dp->rt]);
+OP(Bnel) BRANCH_LIKELY(regs_[dp->rs] != regs_[dp->rt]);
+OP(Blezl) BRANCH_LIKELY(int32_t(regs_[dp->rs]) <= 0);
+OP(Bgtzl) BRANCH_LIKELY(int32_t(regs_[dp->rs]) > 0);
+OP(Bltzl) BRANCH_LIKELY(int32_t(regs_[dp->rs]) < 0);
+OP(Bgezl) BRANCH_LIKELY(int32_t(regs_[dp->rs]) >= 0);
 OP(Bltzall) {
-    bool c = int32_t(r[d.rs]) < 0;
-    r[31] = pc + 4;
+    bool c = int32_t(regs_[dp->rs]) < 0;
+    regs_[31] = pc + 4;
     BRANCH_LIKELY(c);
 }
 OP(Bgezall) {
-    bool c = int32_t(r[d.rs]) >= 0;
-    r[31] = pc + 4;
+    bool c = int32_t(regs_[dp->rs]) >= 0;
+    regs_[31] = pc + 4;
     BRANCH_LIKELY(c);
 }
 
 // traps
-OP(Tge) if (int32_t(r[d.rs]) >= int32_t(r[d.rt])) RAISE(exc::Tr); NEXT();
-OP(Tgeu) if (r[d.rs] >= r[d.rt]) RAISE(exc::Tr); NEXT();
-OP(Tlt) if (int32_t(r[d.rs]) < int32_t(r[d.rt])) RAISE(exc::Tr); NEXT();
-OP(Tltu) if (r[d.rs] < r[d.rt]) RAISE(exc::Tr); NEXT();
-OP(Teq) if (r[d.rs] == r[d.rt]) RAISE(exc::Tr); NEXT();
-OP(Tne) if (r[d.rs] != r[d.rt]) RAISE(exc::Tr); NEXT();
-OP(Tgei) if (int32_t(r[d.rs]) >= int32_t(d.imm)) RAISE(exc::Tr); NEXT();
-OP(Tgeiu) if (r[d.rs] >= d.imm) RAISE(exc::Tr); NEXT();
-OP(Tlti) if (int32_t(r[d.rs]) < int32_t(d.imm)) RAISE(exc::Tr); NEXT();
-OP(Tltiu) if (r[d.rs] < d.imm) RAISE(exc::Tr); NEXT();
-OP(Teqi) if (r[d.rs] == d.imm) RAISE(exc::Tr); NEXT();
-OP(Tnei) if (r[d.rs] != d.imm) RAISE(exc::Tr); NEXT();
+OP(Tge) if (int32_t(regs_[dp->rs]) >= int32_t(regs_[dp->rt])) RAISE(exc::Tr); NEXT_SEQ();
+OP(Tgeu) if (regs_[dp->rs] >= regs_[dp->rt]) RAISE(exc::Tr); NEXT_SEQ();
+OP(Tlt) if (int32_t(regs_[dp->rs]) < int32_t(regs_[dp->rt])) RAISE(exc::Tr); NEXT_SEQ();
+OP(Tltu) if (regs_[dp->rs] < regs_[dp->rt]) RAISE(exc::Tr); NEXT_SEQ();
+OP(Teq) if (regs_[dp->rs] == regs_[dp->rt]) RAISE(exc::Tr); NEXT_SEQ();
+OP(Tne) if (regs_[dp->rs] != regs_[dp->rt]) RAISE(exc::Tr); NEXT_SEQ();
+OP(Tgei) if (int32_t(regs_[dp->rs]) >= int32_t(dp->imm)) RAISE(exc::Tr); NEXT_SEQ();
+OP(Tgeiu) if (regs_[dp->rs] >= dp->imm) RAISE(exc::Tr); NEXT_SEQ();
+OP(Tlti) if (int32_t(regs_[dp->rs]) < int32_t(dp->imm)) RAISE(exc::Tr); NEXT_SEQ();
+OP(Tltiu) if (regs_[dp->rs] < dp->imm) RAISE(exc::Tr); NEXT_SEQ();
+OP(Teqi) if (regs_[dp->rs] == dp->imm) RAISE(exc::Tr); NEXT_SEQ();
+OP(Tnei) if (regs_[dp->rs] != dp->imm) RAISE(exc::Tr); NEXT_SEQ();
 OP(Syscall) RAISE(exc::Sys);
 OP(Break) RAISE(exc::Bp);
 OP(Reserved) RAISE(exc::RI);
 OP(CopUnusable) {
-    cpUnit_ = d.imm;
+    cpUnit_ = dp->imm;
     RAISE(exc::CpU);
 }
 OP(Sdbbp) {
@@ -361,13 +376,15 @@ OP(Sdbbp) {
         npc = pc;
         pc = cur;
         slot = bd;
-        cyc -= fcost;
+        cyc -= fw_.cost;
         --instret;
         breakpoint_ = true;
         goto done;
     }
     SAVE_CUR();
-    debugException(cyc);
+    slowClock_ = cyc;
+    debugException();
+    cyc = slowClock_;
     RELOAD_PC();
     NEXT();
 }
@@ -375,145 +392,154 @@ OP(Sdbbp) {
 // loads
 OP(Lw)
 OP(Ll) {
-    uint32_t a = r[d.rs] + d.imm, o = RAM_OFFSET(a);
-    if (o < ramSize && !(a & 3)) {
-        r[d.rd] = ld32(ram + o);
+    uint32_t a = regs_[dp->rs] + dp->imm, o = RAM_OFFSET(a);
+    if (o < ramBytes_ && !(a & 3)) {
+        regs_[dp->rd] = ld32(ram_ + o);
         cyc += timing_.ramData();
     } else {
         uint32_t v;
         SAVE_CUR();
-        if (!loadSlow(a, 4, v, cyc)) {
+        if (!LOAD_SLOW(a, 4, v)) {
             RELOAD_PC();
             NEXT();
         }
-        r[d.rd] = v;
+        regs_[dp->rd] = v;
     }
-    if (d.op == kLl) llbit_ = true;
-    NEXT();
+    if (dp->op == kLl) llbit_ = true;
+    NEXT_SEQ();
 }
 OP(Lb)
 OP(Lbu) {
-    uint32_t a = r[d.rs] + d.imm, o = RAM_OFFSET(a), v;
-    if (o < ramSize) {
-        v = ram[o];
+    uint32_t a = regs_[dp->rs] + dp->imm, o = RAM_OFFSET(a), v;
+    if (o < ramBytes_) {
+        v = ram_[o];
         cyc += timing_.ramData();
     } else {
         SAVE_CUR();
-        if (!loadSlow(a, 1, v, cyc)) {
+        if (!LOAD_SLOW(a, 1, v)) {
             RELOAD_PC();
             NEXT();
         }
     }
-    r[d.rd] = d.op == kLb ? uint32_t(int32_t(int8_t(v))) : v;
-    NEXT();
+    regs_[dp->rd] = dp->op == kLb ? uint32_t(int32_t(int8_t(v))) : v;
+    NEXT_SEQ();
 }
 OP(Lh)
 OP(Lhu) {
-    uint32_t a = r[d.rs] + d.imm, o = RAM_OFFSET(a), v;
-    if (o < ramSize && !(a & 1)) {
-        v = ld16(ram + o);
+    uint32_t a = regs_[dp->rs] + dp->imm, o = RAM_OFFSET(a), v;
+    if (o < ramBytes_ && !(a & 1)) {
+        v = ld16(ram_ + o);
         cyc += timing_.ramData();
     } else {
         SAVE_CUR();
-        if (!loadSlow(a, 2, v, cyc)) {
+        if (!LOAD_SLOW(a, 2, v)) {
             RELOAD_PC();
             NEXT();
         }
     }
-    r[d.rd] = d.op == kLh ? uint32_t(int32_t(int16_t(v))) : v;
-    NEXT();
+    regs_[dp->rd] = dp->op == kLh ? uint32_t(int32_t(int16_t(v))) : v;
+    NEXT_SEQ();
 }
 OP(Lwl)
 OP(Lwr) {
-    uint32_t a = r[d.rs] + d.imm, o = RAM_OFFSET(a & ~3u), w;
-    if (o < ramSize) {
-        w = ld32(ram + o);
+    uint32_t a = regs_[dp->rs] + dp->imm, o = RAM_OFFSET(a & ~3u), w;
+    if (o < ramBytes_) {
+        w = ld32(ram_ + o);
         cyc += timing_.ramData();
     } else {
         SAVE_CUR();
-        if (!loadSlow(a & ~3u, 4, w, cyc)) {
+        if (!LOAD_SLOW(a & ~3u, 4, w)) {
             RELOAD_PC();
             NEXT();
         }
     }
     unsigned b = a & 3;
-    uint32_t old = r[d.rt];
-    if (d.op == kLwl) {  // the word's high bytes, from the addressed byte down
+    uint32_t old = regs_[dp->rt];
+    if (dp->op == kLwl) {  // the word's high bytes, from the addressed byte down
         unsigned sh = 8 * (3 - b);
-        r[d.rd] = (w << sh) | (b == 3 ? 0 : old & (0xFFFFFFFFu >> (8 * (b + 1))));
+        regs_[dp->rd] = (w << sh) | (b == 3 ? 0 : old & (0xFFFFFFFFu >> (8 * (b + 1))));
     } else {  // the low bytes, from the addressed byte up
         unsigned sh = 8 * b;
-        r[d.rd] = (w >> sh) | (b == 0 ? 0 : old & ~(0xFFFFFFFFu >> sh));
+        regs_[dp->rd] = (w >> sh) | (b == 0 ? 0 : old & ~(0xFFFFFFFFu >> sh));
     }
-    NEXT();
+    NEXT_SEQ();
 }
 
 // stores: a store to RAM throws away the decoded instruction there
 OP(Sw) {
-    uint32_t a = r[d.rs] + d.imm, o = RAM_OFFSET(a);
-    if (o < ramSize && !(a & 3)) {
-        st32(ram + o, r[d.rt]);
+    uint32_t a = regs_[dp->rs] + dp->imm, o = RAM_OFFSET(a);
+    if (o < ramBytes_ && !(a & 3)) {
+        st32(ram_ + o, regs_[dp->rt]);
         decRam_[o >> 2].op = kUndecoded;
         cyc += timing_.ramData();
     } else {
         SAVE_CUR();
-        if (!storeSlow(a, 4, r[d.rt], cyc)) RELOAD_PC();
+        if (!STORE_SLOW(a, 4, regs_[dp->rt])) {
+            RELOAD_PC();
+            NEXT();
+        }
     }
-    NEXT();
+    NEXT_SEQ();
 }
 OP(Sc) {
     if (!llbit_) {
-        r[d.rd] = 0;
-        NEXT();
+        regs_[dp->rd] = 0;
+        NEXT_SEQ();
     }
-    uint32_t a = r[d.rs] + d.imm, o = RAM_OFFSET(a), v = r[d.rt];
-    if (o < ramSize && !(a & 3)) {
-        st32(ram + o, v);
+    uint32_t a = regs_[dp->rs] + dp->imm, o = RAM_OFFSET(a), v = regs_[dp->rt];
+    if (o < ramBytes_ && !(a & 3)) {
+        st32(ram_ + o, v);
         decRam_[o >> 2].op = kUndecoded;
         cyc += timing_.ramData();
     } else {
         SAVE_CUR();
-        if (!storeSlow(a, 4, v, cyc)) {
+        if (!STORE_SLOW(a, 4, v)) {
             RELOAD_PC();
             NEXT();
         }
     }
     llbit_ = false;
-    r[d.rd] = 1;
-    NEXT();
+    regs_[dp->rd] = 1;
+    NEXT_SEQ();
 }
 OP(Sb) {
-    uint32_t a = r[d.rs] + d.imm, o = RAM_OFFSET(a);
-    if (o < ramSize) {
-        ram[o] = uint8_t(r[d.rt]);
+    uint32_t a = regs_[dp->rs] + dp->imm, o = RAM_OFFSET(a);
+    if (o < ramBytes_) {
+        ram_[o] = uint8_t(regs_[dp->rt]);
         decRam_[o >> 2].op = kUndecoded;
         cyc += timing_.ramData();
     } else {
         SAVE_CUR();
-        if (!storeSlow(a, 1, r[d.rt] & 0xFF, cyc)) RELOAD_PC();
+        if (!STORE_SLOW(a, 1, regs_[dp->rt] & 0xFF)) {
+            RELOAD_PC();
+            NEXT();
+        }
     }
-    NEXT();
+    NEXT_SEQ();
 }
 OP(Sh) {
-    uint32_t a = r[d.rs] + d.imm, o = RAM_OFFSET(a);
-    if (o < ramSize && !(a & 1)) {
-        st16(ram + o, uint16_t(r[d.rt]));
+    uint32_t a = regs_[dp->rs] + dp->imm, o = RAM_OFFSET(a);
+    if (o < ramBytes_ && !(a & 1)) {
+        st16(ram_ + o, uint16_t(regs_[dp->rt]));
         decRam_[o >> 2].op = kUndecoded;
         cyc += timing_.ramData();
     } else {
         SAVE_CUR();
-        if (!storeSlow(a, 2, r[d.rt] & 0xFFFF, cyc)) RELOAD_PC();
+        if (!STORE_SLOW(a, 2, regs_[dp->rt] & 0xFFFF)) {
+            RELOAD_PC();
+            NEXT();
+        }
     }
-    NEXT();
+    NEXT_SEQ();
 }
 OP(Swl)
 OP(Swr) {
-    uint32_t a = r[d.rs] + d.imm, v = r[d.rt];
+    uint32_t a = regs_[dp->rs] + dp->imm, v = regs_[dp->rt];
     unsigned b = a & 3;
     // Bytes written: swl the register's high bytes into a..a&~3, swr its low bytes into
     // a..a|3.
     uint32_t mask, data;
-    if (d.op == kSwl) {
+    if (dp->op == kSwl) {
         unsigned sh = 8 * (3 - b);
         mask = 0xFFFFFFFFu >> sh;
         data = v >> sh;
@@ -523,54 +549,54 @@ OP(Swr) {
         data = v << sh;
     }
     uint32_t o = RAM_OFFSET(a & ~3u);
-    if (o < ramSize) {
-        st32(ram + o, (ld32(ram + o) & ~mask) | (data & mask));
+    if (o < ramBytes_) {
+        st32(ram_ + o, (ld32(ram_ + o) & ~mask) | (data & mask));
         decRam_[o >> 2].op = kUndecoded;
         cyc += timing_.ramData();
-        NEXT();
+        NEXT_SEQ();
     }
     SAVE_CUR();
     for (unsigned i = 0; i < 4; ++i) {
         if (!(mask >> (8 * i) & 0xFF)) continue;
-        if (!storeSlow((a & ~3u) + i, 1, (data >> (8 * i)) & 0xFF, cyc)) {
+        if (!STORE_SLOW((a & ~3u) + i, 1, (data >> (8 * i)) & 0xFF)) {
             RELOAD_PC();
-            break;
+            NEXT();
         }
     }
-    NEXT();
+    NEXT_SEQ();
 }
 
 // coprocessor 0
 OP(Mfc0Count) {
     uint32_t v = board_.cp0.countAt(cyc);
-    r[d.rd] = v;
+    regs_[dp->rd] = v;
     if (opt_.fastForward) {
         ffInput(true, 0, v, cyc);
         ffNote(cur, cyc);
     }
     NEXT();
 }
-OP(Mfc0) r[d.rd] = cp0Read(d.sa, d.imm, cyc); NEXT();
+OP(Mfc0) regs_[dp->rd] = cp0Read(dp->sa, dp->imm, cyc); NEXT();
 OP(Mtc0) {
     SAVE_CUR();
-    cp0Write(d.sa, d.imm, r[d.rt], cyc);
+    cp0Write(dp->sa, dp->imm, regs_[dp->rt], cyc);
     NEXT();
 }
 OP(Di) {
     uint32_t st = board_.cp0.status();
     board_.cp0.setStatus(st & ~status::IE);
-    r[d.rd] = st;
+    regs_[dp->rd] = st;
     NEXT();
 }
 OP(Ei) {
     uint32_t st = board_.cp0.status();
     board_.cp0.setStatus(st | status::IE);
-    r[d.rd] = st;
+    regs_[dp->rd] = st;
     limit_ = 0;
     NEXT();
 }
 OP(Rdpgpr)  // one register set: the previous set is the current one
-OP(Wrpgpr) r[d.rd] = r[d.rt]; NEXT();
+OP(Wrpgpr) regs_[dp->rd] = regs_[dp->rt]; NEXT_SEQ();
 OP(Eret) {
     SAVE_CUR();
     eret(cyc);
@@ -589,19 +615,19 @@ OP(Wait) {
     NEXT();
 }
 OP(Rdhwr) {
-    switch (d.sa) {
-        case 0: r[d.rd] = 0; break;  // CPUNum
-        case 1: r[d.rd] = 0; break;  // SYNCI step: no caches
+    switch (dp->sa) {
+        case 0: regs_[dp->rd] = 0; break;  // CPUNum
+        case 1: regs_[dp->rd] = 0; break;  // SYNCI step: no caches
         case 2: {
             uint32_t v = board_.cp0.countAt(cyc);
-            r[d.rd] = v;
+            regs_[dp->rd] = v;
             if (opt_.fastForward) {
                 ffInput(true, 0, v, cyc);
                 ffNote(cur, cyc);
             }
             break;
         }
-        case 3: r[d.rd] = 2; break;  // Count resolution: every second cycle
+        case 3: regs_[dp->rd] = 2; break;  // Count resolution: every second cycle
         default: RAISE(exc::RI);
     }
     NEXT();
@@ -612,15 +638,18 @@ done:
     npc_ = npc;
     slot_ = slot;
     cycles_ = cyc;
-    stats_.instructions += instret;
-    pcCount_ = ringBase + instret;
+    stats_.instructions += instret - instretStart;
+    pcCount_ = instret;
 #undef BEGIN
 #undef NEXT
+#undef NEXT_SEQ
 #undef SAVE_CUR
 #undef RELOAD_PC
 #undef RAISE
 #undef BRANCH
 #undef BRANCH_LIKELY
+#undef LOAD_SLOW
+#undef STORE_SLOW
 #undef RAM_OFFSET
 #undef OP
 }

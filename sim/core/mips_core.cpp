@@ -13,6 +13,8 @@ using namespace mips;
 
 MipsCore::MipsCore(Board& board, const CoreOptions& options)
     : board_(board), opt_(options), mem_(MemoryLayout::of(board)) {
+    ram_ = mem_.ram();
+    ramBytes_ = mem_.layout().ramBytes;
     decRam_.resize(mem_.layout().ramBytes / 4);
     decFlash_.resize(mem_.layout().flashBytes / 4);
     decBoot_.resize(phys::kBootBytes / 4);
@@ -61,7 +63,7 @@ void MipsCore::invalidateDecoded() {
     std::fill(decFlash_.begin(), decFlash_.end(), Decoded{});
     std::fill(decBoot_.begin(), decBoot_.end(), Decoded{});
     memGeneration_ = mem_.generation();
-    fw_.size = 0;
+    fw_.close();
 }
 
 }  // namespace sim

@@ -166,9 +166,21 @@ public:
 private:
     struct FetchWindow {
         uint32_t base = 0, size = 0;  // virtual addresses [base, base + size)
+        uint32_t words = 0;           // size / 4
+        uintptr_t end = 0;            // past the last entry of `decoded`; 0: no window
         mips::Decoded* decoded = nullptr;
         const uint8_t* bytes = nullptr;
         Cycles cost = 1;  // per instruction
+        void open(uint32_t at, uint32_t bytes_, mips::Decoded* dec, const uint8_t* data, Cycles perInstruction) {
+            base = at;
+            size = bytes_;
+            words = bytes_ / 4;
+            decoded = dec;
+            end = uintptr_t(dec + words);
+            bytes = data;
+            cost = perInstruction;
+        }
+        void close() { size = words = 0, end = 0; }
     };
     // Where a data access lands.
     struct Access {
@@ -210,6 +222,7 @@ private:
     // Time.
     Cycles cycles_ = 0;
     Cycles limit_ = 0;     // the inner loop returns when cycles_ reaches it
+    Cycles slowClock_ = 0;  // the time inside a slow path of the interpreter
     Cycles mduReady_ = 0;  // HI/LO valid from here
     Cycles divBusy_ = 0;   // the divider takes no new operation before here
     bool waiting_ = false;
@@ -231,6 +244,10 @@ private:
     Register* checon_ = nullptr;
     Register* bmxcon_ = nullptr;
 
+    // Data RAM, for the interpreter's fast paths.
+    uint8_t* ram_ = nullptr;
+    uint32_t ramBytes_ = 0;
+
     // Decoded instructions, one per word of each memory.
     std::vector<mips::Decoded> decRam_, decFlash_, decBoot_;
     uint64_t memGeneration_ = ~0ull;
@@ -240,12 +257,19 @@ private:
     CoreDebug dbg_;
     uint32_t watchHit_ = 0;
     bool watchHitWrite_ = false;
-    uint32_t pcRing_[8] = {};
-    uint64_t pcCount_ = 0;     // instructions put in the ring (it holds the last 8)
+    struct Run {  // a straight run of instructions: where it began, and the first one's count
+        static constexpr uint64_t kNone = ~0ull;
+        uint32_t pc = 0;
+        uint64_t count = kNone;
+    };
+    Run runs_[8];  // the newest at runHead_ (each run holds at least one instruction)
+    unsigned runHead_ = 0;
+    uint64_t pcCount_ = 0;     // instructions run
     uint64_t pcCountNow_ = 0;  // the same, at an exception raised inside the interpreter
     ExceptionEntry entry_{};
     bool entryOpen_ = false;
     void noteEntry(uint64_t count, Cycles time, unsigned code, int vector, uint32_t epc, bool bd, uint32_t badVAddr, uint32_t statusBefore);
+    void historyAt(uint64_t count, uint32_t (&out)[8]) const;
     StopReason debugStep(bool first);
     bool watched(uint32_t pc, bool& write, uint32_t& address);
 
@@ -270,18 +294,20 @@ private:
     void coreReset();
     void refreshTiming();
     void invalidateDecoded();
-    bool setFetchWindow(uint32_t pc, Cycles& cyc);
+    bool setFetchWindow(uint32_t pc);
 
     // Exceptions: state of the faulting instruction comes from curPc_/curSlot_; `badVAddr`
-    // is the address of an address error.
+    // is the address of an address error. These slow paths, and those of the data
+    // accesses, keep time in slowClock_: the interpreter's clock while it is in one
+    // (cycles_ stays the time the current run of instructions started from, as traces read it).
     void jump(uint32_t target);
-    void exception(unsigned code, Cycles& cyc, uint32_t badVAddr = 0);
+    void exception(unsigned code, uint32_t badVAddr = 0);
     void takeInterrupt(unsigned vector, unsigned priority);
 
     // Data access slow paths: false when an exception was raised.
     bool classify(uint32_t va, Access& a) const;
-    bool loadSlow(uint32_t va, unsigned size, uint32_t& value, Cycles& cyc);
-    bool storeSlow(uint32_t va, unsigned size, uint32_t value, Cycles& cyc);
+    bool loadSlow(uint32_t va, unsigned size, uint32_t& value);
+    bool storeSlow(uint32_t va, unsigned size, uint32_t value);
     uint32_t sfrRead(uint32_t physical, unsigned size, Cycles& cyc);
     void sfrWrite(uint32_t physical, unsigned size, uint32_t value, Cycles& cyc);
     void syncScheduler(Cycles cyc);
@@ -290,7 +316,7 @@ private:
     void cp0Write(unsigned reg, unsigned sel, uint32_t value, Cycles cyc);
     void eret(Cycles cyc);
     void deret();
-    void debugException(Cycles& cyc);
+    void debugException();
 
     // Fast-forward helpers.
     void ffNote(uint32_t pc, Cycles cyc);
