@@ -123,6 +123,7 @@ int main(int argc, char** argv) {
     double seconds = 5;
     std::optional<double> timeout;
     bool secondsGiven = false;
+    bool stats = false;
     sim::Chip chip = sim::Chip::MX440F256H;
     std::optional<bool> rtc;
     bool withCard = false;
@@ -239,6 +240,9 @@ int main(int argc, char** argv) {
                     gdbPort = unsigned(p);
                 })
         .flag("--stop-on-fault", "end the run at the first fault (exit status 3)", stopOnFault)
+        .flag("--stats", "after the run, one line on stderr of what the core did: instructions\n"
+              "run and skipped, fast-forward attempts and skips, cycles skipped,\n"
+              "exceptions, interrupts, resets", stats)
         .flag("--no-fast-forward", "run every instruction of polling loops too (same\noutput, slower)",
               fastForward, false)
         .epilogue("The trace's lines are the virtual time in microseconds, the source, the event.\n"
@@ -389,6 +393,15 @@ int main(int argc, char** argv) {
     if (trace) trace->flush(true);
     if (vcd) vcd->finish(core.cycles());
 
+    if (stats) {
+        const sim::CoreStats& st = core.stats();
+        std::fprintf(stderr,
+                     "%s: stats: %" PRIu64 " instructions run, %" PRIu64 " skipped; fast-forward %" PRIu64
+                     " attempts, %" PRIu64 " skips, %" PRIu64 " cycles skipped; %" PRIu64 " exceptions, %" PRIu64
+                     " interrupts, %" PRIu64 " resets\n",
+                     kProgram, st.instructions, st.skippedInstructions, st.fastForwardAttempts, st.fastForwards,
+                     uint64_t(st.skippedCycles), st.exceptions, st.interrupts, st.resets);
+    }
     std::string summary = faults.summary();
     if (!summary.empty()) std::fprintf(stderr, "%s: %s\n", kProgram, summary.c_str());
     if (!board.bus.unclaimed().empty()) {

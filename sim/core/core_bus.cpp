@@ -77,8 +77,12 @@ bool MipsCore::classify(uint32_t va, Access& a) const {
 uint32_t MipsCore::sfrRead(uint32_t p, unsigned size, Cycles& cyc) {
     cyc += timing_.sfr;
     syncScheduler(cyc);
-    uint32_t word = board_.bus.read(0xA0000000u | (p & ~3u));
-    limit_ = 0;  // the read may have changed the board (flags, a reset)
+    const uint32_t a = 0xA0000000u | (p & ~3u);
+    uint32_t word = board_.bus.read(a);
+    // A read that takes something away (a flag, a buffered byte, a reset) may change what
+    // the board does next; any other read leaves the interpreter running.
+    const Register* reg = board_.bus.find(a);
+    if (!reg || reg->hasReadSideEffects()) limit_ = 0;
     uint32_t v = word >> (8 * (p & 3));
     if (size == 1) v &= 0xFF;
     else if (size == 2) v &= 0xFFFF;

@@ -16,6 +16,9 @@ namespace core {
 // cycles, and only if one pass takes at most this many instructions.
 constexpr Cycles kTriggerWindow = 2048;
 constexpr unsigned kMaxLoopSteps = 64;
+// Watching a loop and working out its exits costs about as much as running a few thousand
+// instructions: it is tried only when the next event is at least this far away.
+constexpr Cycles kWorthSkipping = 4096;
 
 inline uint32_t ld32(const uint8_t* p) {
     uint32_t v;
@@ -39,6 +42,8 @@ inline void MipsCore::ffNote(uint32_t pc, Cycles cyc) {
         trigTime_ = cyc;
         auto it = backoff_.find(pc);
         if (it != backoff_.end() && cyc < it->second.retryAt) return;
+        const Cycles next = board_.sched.nextEventTime();
+        if (next <= cyc || next - cyc < core::kWorthSkipping) return;
         ffRequest_ = true;
         limit_ = 0;
         return;

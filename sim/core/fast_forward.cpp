@@ -114,6 +114,7 @@ Interval equalTo(uint32_t x, bool outcome) { return outcome ? Interval{x, 1} : I
 void MipsCore::tryFastForward(Cycles until) {
     const uint32_t trig = trigPc_;
     const Cycles eventAt = board_.sched.nextEventTime();
+    ++stats_.fastForwardAttempts;
     // A pass starts at the poll, so that what it reads is not carried from the pass before.
     for (unsigned n = 0; pc_ != trig; ++n)
         if (n >= core::kMaxLoopSteps || !stepOnce(until, eventAt)) {

@@ -108,7 +108,8 @@ struct CoreDebug {
 struct CoreStats {
     uint64_t instructions = 0;         // executed
     uint64_t skippedInstructions = 0;  // covered by fast-forward
-    uint64_t fastForwards = 0;
+    uint64_t fastForwardAttempts = 0;  // loops watched
+    uint64_t fastForwards = 0;         // of them, skipped
     Cycles skippedCycles = 0;
     uint64_t exceptions = 0;  // interrupts included
     uint64_t interrupts = 0;
