@@ -1,5 +1,6 @@
 #include "sim/chip/spi.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -47,6 +48,9 @@ Spi::Spi(const Config& c, SfrBus& bus, Ports& ports, Scheduler& sched, Intc& int
     sdo_ = &ports.pin(c.sdo.port, c.sdo.bit);
     sckDriver_ = sck_->addDriver();
     sdoDriver_ = sdo_->addDriver();
+    // The pins move in wire steps, between events: a read of their port is not the same
+    // from one event to the next.
+    for (const Pin& p : {c.sck, c.sdi, c.sdo}) bus.at(std::string("PORT") + p.port).changesWithTime();
 }
 
 Cycles Spi::halfPeriodCycles() const { return (Cycles(brg_->value()) + 1) << pbdiv_(); }
@@ -62,11 +66,15 @@ void Spi::configure(uint32_t before, uint32_t after) {
     if ((before & ON) && !(after & ON)) abort();  // switching off resets the buffers and the shifter
     drivePins();
     updateStatus();
+    if (shifting_) planEnd();  // CKE and SMP decide which step ends the word
     startNext();
 }
 
 void Spi::abort() {
-    ++generation_;
+    sched_.cancel(stepId_);
+    sched_.cancel(endId_);
+    stepId_ = endId_ = 0;
+    nextStep_ = 0;
     shifting_ = txFull_ = rxFull_ = false;
     stat_->hwClear(SPIROV);
 }
@@ -107,21 +115,59 @@ void Spi::startNext() {
     shifting_ = true;
     intc_.raise(cfg_.irqTx);  // the word moved into the shift register: the buffer has room
     updateStatus();
-    Cycles t0 = sched_.now(), half = halfPeriodCycles();
-    uint64_t gen = generation_;
+    wordStart_ = sched_.now();
+    half_ = halfPeriodCycles();
     // With CKE = 1 the first bit must be on SDO before the first (idle to active) edge.
     if (cke()) outputBit(0);
-    sched_.at(t0 + half, [=, this] { step(1, t0, half, gen); });
+    scheduleStep(1);
+    planEnd();
+}
+
+// The step at which sample i is taken is 2 i + sampleOffset().
+unsigned Spi::sampleOffset() const { return 1 + (cke() ? 0 : 1) + (smp() ? 1 : 0); }
+
+void Spi::scheduleStep(unsigned k) {
+    nextStep_ = k;
+    if (!stepping_) stepId_ = sched_.wiresFrom(wordStart_ + k * half_, [this] { return wireStep(); });
+}
+
+// One step; the source goes on with the next one, in this word or the next, while there is one.
+Cycles Spi::wireStep() {
+    const unsigned k = nextStep_;
+    nextStep_ = 0;
+    stepping_ = true;
+    step(k);
+    stepping_ = false;
+    if (nextStep_) return wordStart_ + nextStep_ * half_;
+    stepId_ = 0;
+    return Scheduler::kNever;
+}
+
+// The processor's stop at the step that completes the word: its last edge, or its last
+// sample where that comes later (SMP = 1 with CKE = 0), in the mode as it is now. A word
+// whose next sample point has gone by (CKE or SMP changed under it) never completes; its
+// steps go on, and the stop goes from one to the next.
+void Spi::planEnd() {
+    const unsigned edges = 2 * width_, offset = sampleOffset();
+    unsigned last = nextStep_;
+    if (sampled_ == width_)
+        last = std::max(edges, nextStep_);
+    else if (2 * sampled_ + offset >= nextStep_)
+        last = std::max(edges, 2 * (width_ - 1) + offset);
+    const Cycles at = wordStart_ + last * half_;
+    if (endId_ && at == endAt_) return;
+    sched_.cancel(endId_);
+    endAt_ = at;
+    // Nothing to do there: the step at that time completes the word, in its own order.
+    endId_ = sched_.at(at, [] {});
 }
 
 // Step k of a word happens k half periods after its start; odd steps are the edges from
 // idle to active, even steps the edges back. The input is sampled in the middle of the
 // output time (SMP = 0) or at its end (SMP = 1), just before the edge of that instant.
-void Spi::step(unsigned k, Cycles t0, Cycles half, uint64_t gen) {
-    if (gen != generation_) return;
+void Spi::step(unsigned k) {
     const unsigned edges = 2 * width_;
-    const unsigned sampleOffset = 1 + (cke() ? 0 : 1) + (smp() ? 1 : 0);
-    if (sampled_ < width_ && k == 2 * sampled_ + sampleOffset) {
+    if (sampled_ < width_ && k == 2 * sampled_ + sampleOffset()) {
         shiftIn_ = shiftIn_ << 1 | uint32_t(sdi_->level());
         ++sampled_;
     }
@@ -136,6 +182,7 @@ void Spi::step(unsigned k, Cycles t0, Cycles half, uint64_t gen) {
         }
     }
     if (sampled_ == width_ && k >= edges) {
+        endId_ = 0;
         shifting_ = false;
         uint32_t word = shiftIn_ & widthMask(width_);
         if (rxFull_) {
@@ -151,7 +198,8 @@ void Spi::step(unsigned k, Cycles t0, Cycles half, uint64_t gen) {
         startNext();
         return;
     }
-    sched_.at(t0 + (k + 1) * half, [=, this] { step(k + 1, t0, half, gen); });
+    scheduleStep(k + 1);
+    if (endAt_ < wordStart_ + nextStep_ * half_) planEnd();  // a word that does not complete
 }
 
 // ---------------------------------------------------------------- analyser

@@ -1,6 +1,21 @@
 // SPI master (SPI2 of the 64-pin part) and a logic analyser for an SPI bus with one
 // select line. The master shifts bit by bit on its pin nets: SCK = PBCLK / (2 x (BRG + 1)),
 // clock polarity from CKP, output edge from CKE, input sample point from SMP.
+//
+// A word's edges are wire steps of the scheduler (Scheduler::wiresFrom), not events. Each
+// half period drives SCK, puts the next bit on SDO or samples SDI at its exact time, in
+// time order with every event and in the place an event would have at the same cycle, so
+// the nets' listeners (the card, the analysers, Nets::record and watch, the VCD writer)
+// see every change at the same time and in the same order as when each edge was an
+// event, and the card answers as before. The processor does not stop for them. It sees
+// the pins only through PORTG, and the board catches up to the time of every access before
+// it is made, so a read sees the edges up to then and a write that changes another net
+// mid-word (a chip select) lands between the edges around it. Everything else the
+// firmware sees (SPIRBF, SPIBUSY, SPIROV, SPI2BUF, the interrupt requests) changes at a
+// write or when a word ends, where an event stops the processor. The steps are made one at
+// a time, so a change of CKP, CKE or SMP mid-word acts from the next edge on; where it
+// moves the end, the event moves with it. PORTG is declared as changing between events,
+// so that fast-forward never skips a poll of the pins across a word.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -56,7 +71,12 @@ private:
     uint32_t shiftOut_ = 0, shiftIn_ = 0;
     unsigned width_ = 8, sampled_ = 0;
     bool sdoLevel_ = false;
-    uint64_t generation_ = 0;  // invalidates the steps of a transfer that was aborted
+    Cycles wordStart_ = 0, half_ = 0;  // of the word being shifted
+    unsigned nextStep_ = 0;            // the next step (0: none)
+    Scheduler::Id stepId_ = 0;         // the source of wire steps that makes it
+    bool stepping_ = false;            // within that source's step
+    Scheduler::Id endId_ = 0;          // the event at the end of the word
+    Cycles endAt_ = 0;
     uint64_t overruns_ = 0;
 
     bool on() const { return con_->bit(SPI2CON_ON); }
@@ -71,7 +91,11 @@ private:
     void drivePins();
     void updateStatus();
     void startNext();
-    void step(unsigned k, Cycles t0, Cycles half, uint64_t gen);
+    unsigned sampleOffset() const;
+    void scheduleStep(unsigned k);
+    void planEnd();
+    Cycles wireStep();
+    void step(unsigned k);
     void outputBit(unsigned i);
 };
 

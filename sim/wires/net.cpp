@@ -4,31 +4,25 @@
 
 namespace sim {
 
-bool Net::driven() const {
-    for (Drive d : drivers_)
-        if (d != Drive::Z) return true;
-    return false;
-}
-
 int Net::addDriver() {
     drivers_.push_back(Drive::Z);
     return static_cast<int>(drivers_.size()) - 1;
 }
 
 void Net::drive(int driver, Drive d) {
-    if (drivers_.at(driver) == d) return;
-    drivers_[driver] = d;
+    Drive& was = drivers_.at(driver);
+    if (was == d) return;
+    lows_ -= was == Drive::Low;
+    highs_ -= was == Drive::High;
+    lows_ += d == Drive::Low;
+    highs_ += d == Drive::High;
+    was = d;
     recompute(true);
 }
 
 void Net::recompute(bool notify) {
-    bool low = false, high = false;
-    for (Drive d : drivers_) {
-        low |= d == Drive::Low;
-        high |= d == Drive::High;
-    }
     // A low driver wins: open-drain buses are wired-AND, and a push-pull fight reads low.
-    bool level = low ? false : high ? true : pull_ == Pull::Up;
+    bool level = lows_ ? false : highs_ ? true : pull_ == Pull::Up;
     if (level == level_ || !notify) {
         level_ = level;
         return;

@@ -23,7 +23,7 @@ public:
 
     const std::string& name() const { return name_; }
     bool level() const { return level_; }
-    bool driven() const;
+    bool driven() const { return lows_ || highs_; }
 
     // A new driver on this net; it starts released (Z).
     int addDriver();
@@ -37,6 +37,7 @@ private:
     std::string name_;
     Pull pull_;
     std::vector<Drive> drivers_;
+    unsigned lows_ = 0, highs_ = 0;  // drivers pulling each way
     std::vector<Listener> listeners_;
     bool level_ = false;
     void recompute(bool notify);

@@ -196,4 +196,107 @@ TEST(Spi2, PinsBelongToTheModuleOnlyWhileOn) {
     EXPECT_EQ(r.stat(), kTbe);
 }
 
+// The processor stops once a word, at the step that completes it; the edges are wire steps,
+// made at their times without a stop. CKE = 0 with SMP = 1 takes the last bit half a
+// period after the last edge.
+TEST(Spi2, AWordIsOneStopForTheProcessorAndItsEdgesAreWireSteps) {
+    const ModeCase cases[] = {{0, 1, 0}, {0, 0, 1}};
+    for (const auto& m : cases) {
+        SCOPED_TRACE(testing::Message() << "CKE " << m.cke << " SMP " << m.smp);
+        Rig r;
+        r.write(SPI2BRG.address, 3);
+        r.write(SPI2CON.address, kOn | kMaster | (m.cke ? kCke : 0) | (m.smp ? kSmp : 0));
+        const sim::Cycles half = 4 << r.board.pbdiv();
+        const unsigned steps = m.cke || !m.smp ? 16 : 17;
+        r.board.nets.record("RG6");
+        const uint64_t events = r.board.sched.eventsRun(), wireSteps = r.board.sched.wireStepsRun();
+        for (unsigned w = 0; w < 3; ++w) {
+            const sim::Cycles end = r.board.now() + steps * half;
+            r.write(SPI2BUF.address, 0x55);
+            EXPECT_EQ(r.board.sched.nextEventTime(), end);
+            r.board.sched.advanceTo(end - 1);
+            EXPECT_EQ(r.stat() & kRbf, 0u);
+            r.board.sched.advanceTo(end);
+            EXPECT_EQ(r.stat() & (kRbf | kBusy), kRbf);
+            r.read(SPI2BUF.address);
+        }
+        EXPECT_EQ(r.board.sched.eventsRun() - events, 3u);
+        EXPECT_EQ(r.board.sched.wireStepsRun() - wireSteps, 3u * steps);
+        EXPECT_EQ(r.board.nets.changesOf("RG6").size(), 3u * 16);
+    }
+}
+
+// What else changes a net during a word takes its place among the word's edges by time,
+// and at the cycle of an edge the place an event would have had: before the edge when
+// scheduled before that edge was (before the word, or from the edge before it), after it
+// when scheduled later. A select written mid-word lands between the edges around it.
+TEST(Spi2, NetsChangedDuringAWordKeepTheirPlaceAmongItsEdges) {
+    Rig r;
+    r.write(SPI2BRG.address, 3);
+    r.write(SPI2CON.address, kOn | kMaster | kCke);
+    r.write(TRISBCLR.address, 1u << 13);
+    const sim::Cycles half = 4 << r.board.pbdiv();
+    r.board.nets.recordAll();
+    std::vector<sim::Cycles> watched;
+    r.board.nets.watch([&](sim::Cycles t, const sim::Net&, bool) { watched.push_back(t); });
+    auto raise = [&](const char* name) {
+        sim::Net& n = r.net(name);
+        int d = n.addDriver();
+        return [&n, d] { n.drive(d, sim::Drive::High); };
+    };
+    const sim::Cycles t0 = r.board.now(), edge5 = t0 + 5 * half;
+    r.board.sched.at(edge5, raise("RB0"));
+    r.write(SPI2BUF.address, 0xA5);
+    auto fromEdge4 = raise("RB1");
+    r.net("RG6").listen([&](sim::Net&, bool) {
+        if (r.board.now() == t0 + 4 * half) r.board.sched.at(edge5, fromEdge4);
+    });
+    r.board.sched.advanceTo(t0 + 4 * half + half / 2);
+    r.board.sched.at(edge5, raise("RB2"));
+    r.write(LATBINV.address, 1u << 13);
+    r.board.sched.advanceTo(t0 + 20 * half);
+
+    const auto changes = r.board.nets.changes();
+    auto indexOf = [&](const std::string& net, sim::Cycles t) {
+        for (size_t i = 0; i < changes.size(); ++i)
+            if (changes[i].net == net && changes[i].time == t) return int(i);
+        return -1;
+    };
+    const int sck5 = indexOf("RG6", edge5);
+    ASSERT_GE(sck5, 0);
+    EXPECT_LT(indexOf("RB0", edge5), sck5) << "scheduled before the word";
+    EXPECT_LT(indexOf("RB1", edge5), sck5) << "scheduled at the edge before";
+    EXPECT_GT(indexOf("RB2", edge5), sck5) << "scheduled between the edges";
+    const int select = indexOf("RB13", t0 + 4 * half + half / 2);
+    EXPECT_GT(select, indexOf("RG6", t0 + 4 * half));
+    EXPECT_LT(select, sck5);
+    for (size_t i = 1; i < changes.size(); ++i) EXPECT_LE(changes[i - 1].time, changes[i].time) << i;
+    ASSERT_EQ(watched.size(), changes.size());
+    for (size_t i = 1; i < watched.size(); ++i) EXPECT_LE(watched[i - 1], watched[i]) << i;
+}
+
+// CKE or SMP changed in the middle of a word act from the next edge on; where that moves
+// the step completing the word, the processor's stop moves with it.
+TEST(Spi2, AModeChangeMidWordMovesTheStopWithTheEnd) {
+    const struct {
+        bool smpBefore, smpAfter;
+        unsigned endStep;
+    } cases[] = {{false, true, 17}, {true, false, 16}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "SMP " << c.smpBefore << " to " << c.smpAfter);
+        Rig r;
+        r.write(SPI2BRG.address, 3);
+        r.write(SPI2CON.address, kOn | kMaster | (c.smpBefore ? kSmp : 0));
+        const sim::Cycles half = 4 << r.board.pbdiv(), t0 = r.board.now(), end = t0 + c.endStep * half;
+        r.write(SPI2BUF.address, 0x5A);
+        r.board.sched.advanceTo(t0 + 7 * half + half / 2);
+        r.write(c.smpAfter ? SPI2CONSET.address : SPI2CONCLR.address, kSmp);
+        EXPECT_EQ(r.board.sched.nextEventTime(), end);
+        r.board.sched.advanceTo(end - 1);
+        EXPECT_EQ(r.stat() & kRbf, 0u);
+        r.board.sched.advanceTo(end);
+        EXPECT_EQ(r.stat() & (kRbf | kBusy), kRbf);
+    }
+}
+
 }  // namespace
