@@ -21,6 +21,16 @@ void Scheduler::cancel(Id id) {
     auto it = std::lower_bound(actions_.begin(), actions_.end(), id,
                                [](const auto& p, Id v) { return p.first < v; });
     if (it != actions_.end() && it->first == id) actions_.erase(it);
+    // A cancelled event stays queued until its time comes. A model that re-arms a far event
+    // on every device reset (the core timer's compare, 2^32 counts away) would fill the
+    // queue in a reset loop: drop the cancelled ones once they outnumber the pending.
+    if (queue_.size() > 2 * actions_.size() + 64) {
+        std::vector<Event> pending;
+        pending.reserve(actions_.size());
+        for (; !queue_.empty(); queue_.pop())
+            if (find(queue_.top().id)) pending.push_back(queue_.top());
+        queue_ = decltype(queue_)(std::greater<Event>(), std::move(pending));
+    }
 }
 
 Cycles Scheduler::nextEventTime() {
