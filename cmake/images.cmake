@@ -50,8 +50,10 @@ if(TARGET bitclock)
 endif()
 
 # Small test images for the simulator's system tests (build/target/test-images): the
-# irmsmeter module on the chip's soft-float, two images that must reset the device, and the
-# millisecond tick alone (a RAM variable written by an interrupt handler, for the debugger).
+# irmsmeter module on the chip's soft-float, two images that must reset the device, the
+# millisecond tick alone (a RAM variable written by an interrupt handler, for the debugger),
+# and two endless loops, of accesses no model claims and of software resets (what the
+# simulator keeps must not grow with the run).
 set(TEST_IMAGES_DIR ${CMAKE_BINARY_DIR}/test-images)
 file(MAKE_DIRECTORY ${TEST_IMAGES_DIR})
 function(add_test_image name source)
@@ -76,3 +78,5 @@ add_dependencies(irms_test module_irmsmeter)
 add_test_image(no_handler_test no_handler_main.cpp)
 add_test_image(invalid_instruction_test invalid_instruction_main.cpp)
 add_test_image(tick_test tick_main.cpp)
+add_test_image(unclaimed_loop_test unclaimed_loop_main.cpp)
+add_test_image(reset_loop_test reset_loop_main.cpp)

@@ -404,10 +404,21 @@ int main(int argc, char** argv) {
     }
     std::string summary = faults.summary();
     if (!summary.empty()) std::fprintf(stderr, "%s: %s\n", kProgram, summary.c_str());
-    if (!board.bus.unclaimed().empty()) {
-        const sim::UnclaimedAccess& u = board.bus.unclaimed().front();
-        std::fprintf(stderr, "%s: %zu access(es) to SFR addresses no model claims, first a %s of 0x%08" PRIX32 "\n",
-                     kProgram, board.bus.unclaimed().size(), u.write ? "write" : "read", u.address);
+    if (const sim::UnclaimedLog& log = board.bus.unclaimed(); !log.empty()) {
+        auto hex = [](uint32_t a) {
+            char b[12];
+            std::snprintf(b, sizeof b, "0x%08" PRIX32, a);
+            return std::string(b);
+        };
+        const sim::UnclaimedAccess& u = log.byAddress().front().first;
+        std::string line = std::string(kProgram) + ": " + std::to_string(log.count()) +
+                           " access(es) to SFR addresses no model claims, first a " + (u.write ? "write" : "read") +
+                           " of " + hex(u.address) + "; by address:";
+        for (const sim::UnclaimedLog::Address& a : log.byAddress())
+            line += std::string(&a == &log.byAddress().front() ? " " : ", ") + hex(a.first.address) + " (" +
+                    std::to_string(a.reads) + " read(s), " + std::to_string(a.writes) + " write(s))";
+        if (log.elsewhere()) line += "; " + std::to_string(log.elsewhere()) + " at further addresses";
+        std::fprintf(stderr, "%s\n", line.c_str());
     }
     int status = 0;
     if (stopOnFault && faults.faults()) {

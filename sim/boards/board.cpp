@@ -30,9 +30,26 @@ std::vector<Model*> Board::models() {
     return all;
 }
 
+void ResetLog::add(const ResetRecord& r) {
+    ++count_;
+    if (first_.size() < kKept) first_.push_back(r);
+    for (auto& [cause, n] : causes_)
+        if (cause == r.cause) {
+            ++n;
+            return;
+        }
+    if (causes_.size() < kCauses) causes_.push_back({r.cause, 1});
+}
+
+uint64_t ResetLog::of(const std::string& cause) const {
+    for (const auto& [c, n] : causes_)
+        if (c == cause) return n;
+    return 0;
+}
+
 void Board::reset(const std::string& cause) {
     ResetRecord r{sched.now(), cause};
-    resets_.push_back(r);
+    resets_.add(r);
     bus.resetAll();
     for (Model* m : models()) m->reset();
     resetListeners.notify(r);

@@ -34,6 +34,29 @@ struct ResetRecord {
     std::string cause;
 };
 
+// Resets of the device in constant memory (a firmware may reset in a loop for ever): a
+// count by cause and the first kKept records as they came.
+class ResetLog {
+public:
+    static constexpr size_t kKept = 16;
+    static constexpr size_t kCauses = 16;  // distinct causes counted by name
+
+    uint64_t count() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    const std::vector<ResetRecord>& first() const { return first_; }
+    // In the order first seen; resets of further causes once the list is full are in
+    // count() only.
+    const std::vector<std::pair<std::string, uint64_t>>& byCause() const { return causes_; }
+    uint64_t of(const std::string& cause) const;
+
+    void add(const ResetRecord& r);
+
+private:
+    uint64_t count_ = 0;
+    std::vector<ResetRecord> first_;
+    std::vector<std::pair<std::string, uint64_t>> causes_;
+};
+
 // Callbacks that several parties register on the board; each is removed by the id that
 // adding it returned. Called in the order they were added.
 template <class... Args>
@@ -87,8 +110,8 @@ public:
         return ref;
     }
 
-    // Resets of the device, in order (software reset through RSWRST).
-    const std::vector<ResetRecord>& resets() const { return resets_; }
+    // Resets of the device (software reset through RSWRST, a debugger's reset).
+    const ResetLog& resets() const { return resets_; }
     // Told after the board has been reset: a processor restarts (the core at its next
     // instruction boundary, the host backend by unwinding the firmware).
     Listeners<const ResetRecord&> resetListeners;
@@ -122,7 +145,7 @@ private:
     BoardConfig cfg_;
     uint64_t sysclk_;
     std::vector<std::unique_ptr<Model>> extra_;
-    std::vector<ResetRecord> resets_;
+    ResetLog resets_;
     Scheduler::Id stopEvent_ = 0;
     std::vector<Model*> models();
     void softwareReset() { reset("software reset"); }

@@ -53,9 +53,33 @@ bool SfrBus::claims(uint32_t address) const {
     return it != regs_.end() && it->second.companions_;
 }
 
+void UnclaimedLog::add(const UnclaimedAccess& u) {
+    ++count_;
+    const uint32_t slot = SfrBus::toKseg1(u.address) & ~3u;  // one register, however reached
+    auto at = [&](size_t i) { return (SfrBus::toKseg1(addresses_[i].first.address) & ~3u) == slot; };
+    size_t i = lastHit_;
+    if (i >= addresses_.size() || !at(i)) {
+        i = 0;
+        while (i < addresses_.size() && !at(i)) ++i;
+    }
+    if (i == addresses_.size()) {
+        if (addresses_.size() == kAddresses) return;
+        if (addresses_.empty()) addresses_.reserve(kAddresses);
+        addresses_.push_back({u});
+    }
+    lastHit_ = i;
+    ++(u.write ? addresses_[i].writes : addresses_[i].reads);
+}
+
+uint64_t UnclaimedLog::elsewhere() const {
+    uint64_t listed = 0;
+    for (const Address& a : addresses_) listed += a.reads + a.writes;
+    return count_ - listed;
+}
+
 void SfrBus::report(uint32_t address, bool write, uint32_t value) {
     UnclaimedAccess u{address, write, value};
-    unclaimed_.push_back(u);
+    unclaimed_.add(u);
     if (onUnclaimed) onUnclaimed(u);
 }
 

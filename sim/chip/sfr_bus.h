@@ -105,6 +105,31 @@ struct UnclaimedAccess {
     uint32_t value;
 };
 
+// Accesses that no model claims, in constant memory (a firmware may poll such an address
+// for ever): a total, and for each of the first kAddresses distinct register addresses
+// the first access there and how many reads and writes it had.
+class UnclaimedLog {
+public:
+    static constexpr size_t kAddresses = 32;
+    struct Address {
+        UnclaimedAccess first;
+        uint64_t reads = 0, writes = 0;
+    };
+
+    uint64_t count() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    // In the order first seen; accesses elsewhere once the list is full are in count() only.
+    const std::vector<Address>& byAddress() const { return addresses_; }
+    uint64_t elsewhere() const;
+
+    void add(const UnclaimedAccess& u);
+
+private:
+    uint64_t count_ = 0;
+    size_t lastHit_ = 0;
+    std::vector<Address> addresses_;
+};
+
 class SfrBus {
 public:
     // A register of the table, with its CLR/SET/INV companions where it has them.
@@ -121,7 +146,7 @@ public:
     void resetAll();
 
     // Accesses that no model claims: reported, never silently ignored.
-    const std::vector<UnclaimedAccess>& unclaimed() const { return unclaimed_; }
+    const UnclaimedLog& unclaimed() const { return unclaimed_; }
     std::function<void(const UnclaimedAccess&)> onUnclaimed;
 
     static uint32_t toKseg1(uint32_t address) { return (address & 0x1FFFFFFFu) | 0xA0000000u; }
@@ -129,7 +154,7 @@ public:
 private:
     std::map<uint32_t, Register> regs_;
     std::map<std::string, uint32_t> byName_;
-    std::vector<UnclaimedAccess> unclaimed_;
+    UnclaimedLog unclaimed_;
     void report(uint32_t address, bool write, uint32_t value);
 };
 

@@ -1,10 +1,13 @@
 #include "sim/core/image_loader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 namespace sim {
 
@@ -35,6 +38,59 @@ void checkInMap(const MemoryLayout& layout, uint32_t physical, uint64_t bytes, c
                      " bytes) and boot flash (" + hex32(phys::kBoot) + ", " + std::to_string(phys::kBootBytes) +
                      " bytes)");
 }
+
+// Bytes from a file as a message shows them: control and non-ASCII bytes escaped.
+std::string printable(std::string_view s) {
+    std::string out;
+    for (unsigned char c : s) {
+        switch (c) {
+            case '\r': out += "\\r"; continue;
+            case '\n': out += "\\n"; continue;
+            case '\t': out += "\\t"; continue;
+        }
+        if (c >= 0x20 && c < 0x7F) {
+            out += char(c);
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        }
+    }
+    return out;
+}
+
+// A span of physical addresses [start, end) written by one ELF segment or HEX record.
+struct Written {
+    uint32_t start;
+    uint32_t bytes;
+    unsigned source;  // segment index or line number
+    uint64_t end() const { return uint64_t(start) + bytes; }
+};
+
+// Two spans that share a byte, the later source second; false when none do. Of several
+// overlaps, the one whose later source comes first in the file.
+bool findOverlap(std::vector<Written> spans, Written& earlier, Written& later) {
+    std::sort(spans.begin(), spans.end(), [](const Written& a, const Written& b) {
+        return a.start != b.start ? a.start < b.start : a.source < b.source;
+    });
+    bool found = false;
+    const Written* reach = nullptr;  // the span reaching furthest so far
+    for (const Written& s : spans) {
+        if (reach && s.start < reach->end()) {
+            const Written& first = reach->source < s.source ? *reach : s;
+            const Written& second = reach->source < s.source ? s : *reach;
+            if (!found || second.source < later.source) {
+                earlier = first;
+                later = second;
+                found = true;
+            }
+        }
+        if (!reach || s.end() > reach->end()) reach = &s;
+    }
+    return found;
+}
+
+std::string range(const Written& w) { return hex32(w.start) + ".." + hex32(w.end() - 1); }
 
 uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
@@ -139,13 +195,21 @@ Image parseElf(std::span<const uint8_t> f, const MemoryLayout& layout) {
     Image img;
     img.format = "ELF";
     img.entry = entry;
+    std::vector<Written> written;
     for (unsigned i = 0; i < phnum; ++i) {
         const uint8_t* p = h + phoff + i * kPhdr;
         uint32_t ptype = le32(p), offset = le32(p + 4), vaddr = le32(p + 8), paddr = le32(p + 12);
         uint32_t filesz = le32(p + 16), memsz = le32(p + 20);
-        if (ptype != 1 || filesz == 0) continue;  // PT_LOAD with contents only
+        if (ptype != 1) continue;  // PT_LOAD only
         std::string what = "ELF: segment " + std::to_string(i) + " (virtual " + hex32(vaddr) + ")";
         if (filesz > memsz) throw ImageError(what + ": file size " + std::to_string(filesz) + " exceeds memory size " + std::to_string(memsz));
+        // What the segment occupies when the program runs: p_memsz bytes at its virtual
+        // address (a .bss segment's load address is only where .data's copy sits in flash).
+        uint32_t running;
+        if (memsz && !fileAddressToPhysical(vaddr, running))
+            throw ImageError(what + ": virtual address " + hex32(vaddr) + " is not a physical, KSEG0 or KSEG1 address");
+        if (memsz) checkInMap(layout, running, memsz, what + ": memory size " + std::to_string(memsz));
+        if (filesz == 0) continue;
         if (uint64_t(offset) + filesz > f.size())
             throw ImageError(what + ": contents at offset " + std::to_string(offset) + " (" + std::to_string(filesz) +
                              " bytes) run past the end of the file (" + std::to_string(f.size()) + " bytes)");
@@ -154,8 +218,13 @@ Image parseElf(std::span<const uint8_t> f, const MemoryLayout& layout) {
             throw ImageError(what + ": load address " + hex32(paddr) + " is not a physical, KSEG0 or KSEG1 address");
         checkInMap(layout, physical, filesz, what);
         img.segments.push_back({physical, std::vector<uint8_t>(h + offset, h + offset + filesz)});
+        written.push_back({physical, filesz, i});
     }
     if (img.segments.empty()) throw ImageError("ELF: no loadable segment with contents");
+    Written a, b;
+    if (findOverlap(written, a, b))
+        throw ImageError("ELF: segment " + std::to_string(b.source) + " (" + range(b) + ") overlaps segment " +
+                         std::to_string(a.source) + " (" + range(a) + ")");
     readSymbols(f, img);
     return img;
 }
@@ -168,31 +237,36 @@ Image parseIntelHex(std::string_view text, const MemoryLayout& layout) {
     bool ended = false;
     unsigned lineNo = 0;
     size_t pos = 0;
+    std::vector<Written> written;
+    std::vector<uint8_t> rec;
     auto hexDigit = [](char c) -> int {
         if (c >= '0' && c <= '9') return c - '0';
         if (c >= 'A' && c <= 'F') return c - 'A' + 10;
         if (c >= 'a' && c <= 'f') return c - 'a' + 10;
         return -1;
     };
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
     while (pos < text.size()) {
-        size_t eol = text.find('\n', pos);
+        size_t eol = text.find_first_of("\r\n", pos);
         if (eol == std::string_view::npos) eol = text.size();
         std::string_view line = text.substr(pos, eol - pos);
-        pos = eol + 1;
+        pos = eol + (text.compare(eol, 2, "\r\n") == 0 ? 2 : 1);
         ++lineNo;
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+        while (!line.empty() && blank(line.front())) line.remove_prefix(1);
+        while (!line.empty() && blank(line.back())) line.remove_suffix(1);
         if (line.empty()) continue;
         std::string where = "Intel HEX line " + std::to_string(lineNo);
         if (ended) throw ImageError(where + ": record after the end-of-file record");
-        if (line[0] != ':') throw ImageError(where + ": does not start with ':'");
+        if (line[0] != ':') throw ImageError(where + ": does not start with ':' but with '" + printable(line.substr(0, 1)) + "'");
         line.remove_prefix(1);
-        if (line.size() % 2) throw ImageError(where + ": odd number of hex digits");
-        std::vector<uint8_t> rec(line.size() / 2);
+        rec.assign((line.size() + 1) / 2, 0);
         for (size_t i = 0; i < rec.size(); ++i) {
-            int hi = hexDigit(line[2 * i]), lo = hexDigit(line[2 * i + 1]);
-            if (hi < 0 || lo < 0) throw ImageError(where + ": '" + std::string(line.substr(2 * i, 2)) + "' is not a hex byte");
+            std::string_view pair = line.substr(2 * i, 2);
+            int hi = hexDigit(pair[0]), lo = pair.size() < 2 ? 0 : hexDigit(pair[1]);
+            if (hi < 0 || lo < 0) throw ImageError(where + ": '" + printable(pair) + "' is not a hex byte");
             rec[i] = uint8_t(hi << 4 | lo);
         }
+        if (line.size() % 2) throw ImageError(where + ": odd number of hex digits");
         if (rec.size() < 5) throw ImageError(where + ": record too short");
         unsigned count = rec[0];
         if (rec.size() != count + 5u)
@@ -214,26 +288,25 @@ Image parseIntelHex(std::string_view text, const MemoryLayout& layout) {
         };
         switch (type) {
             case 0x00: {
-                if (count == 0) break;
                 // Linear addresses run on; segment addresses wrap within their 64 KiB.
-                std::vector<std::pair<uint32_t, uint8_t>> bytes;
                 for (unsigned i = 0; i < count; ++i) {
                     uint32_t a = segmented ? linearBase + ((offset + i) & 0xFFFF) : linearBase + offset + i;
-                    bytes.push_back({a, data[i]});
-                }
-                for (auto [a, b] : bytes) {
                     uint32_t physical;
                     if (!fileAddressToPhysical(a, physical))
                         throw ImageError(where + ": address " + hex32(a) + " is not a physical, KSEG0 or KSEG1 address");
                     checkInMap(layout, physical, 1, where + ": data");
+                    if (!written.empty() && written.back().source == lineNo && written.back().end() == physical)
+                        ++written.back().bytes;
+                    else
+                        written.push_back({physical, 1, lineNo});
                     if (!img.segments.empty()) {
                         ImageSegment& last = img.segments.back();
                         if (uint64_t(last.address) + last.bytes.size() == physical) {
-                            last.bytes.push_back(b);
+                            last.bytes.push_back(data[i]);
                             continue;
                         }
                     }
-                    img.segments.push_back({physical, {b}});
+                    img.segments.push_back({physical, {data[i]}});
                 }
                 break;
             }
@@ -264,22 +337,85 @@ Image parseIntelHex(std::string_view text, const MemoryLayout& layout) {
     }
     if (!ended) throw ImageError("Intel HEX: no end-of-file record");
     if (img.segments.empty()) throw ImageError("Intel HEX: no data records");
+    Written a, b;
+    if (findOverlap(std::move(written), a, b))
+        throw ImageError("Intel HEX line " + std::to_string(b.source) + ": data at " + range(b) + " overlaps line " +
+                         std::to_string(a.source) + "'s data at " + range(a));
     return img;
 }
 
+uint64_t imageFileLimit(ImageFormat format, const MemoryLayout& layout) {
+    const uint64_t memories = uint64_t(layout.ramBytes) + layout.flashBytes + phys::kBootBytes;
+    return format == ImageFormat::IntelHex ? 32 * memories : 64 * memories;
+}
+
+namespace {
+
+enum class Detected { Unknown, Elf, Hex, Neither };
+
+// The format from the first bytes: the ELF magic number, or ':' after white space.
+// `scanned` keeps how far white space has been seen, for a file read piece by piece.
+Detected detect(const std::vector<uint8_t>& b, bool complete, size_t& scanned) {
+    static const uint8_t kMagic[4] = {0x7F, 'E', 'L', 'F'};
+    size_t n = std::min<size_t>(b.size(), 4);
+    if (n > 0 && std::memcmp(b.data(), kMagic, n) == 0 && (n == 4 || !complete))
+        return n == 4 ? Detected::Elf : Detected::Unknown;
+    for (; scanned < b.size(); ++scanned) {
+        uint8_t c = b[scanned];
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+        return c == ':' ? Detected::Hex : Detected::Neither;
+    }
+    return complete ? Detected::Neither : Detected::Unknown;
+}
+
+struct Fd {
+    int fd;
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+}  // namespace
+
 Image readImage(const std::string& path, const MemoryLayout& layout) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw ImageError(path + ": cannot open");
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string name = printable(path);
+    Fd in{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (in.fd < 0) throw ImageError(name + ": cannot open: " + std::strerror(errno));
+    struct stat st {};
+    if (::fstat(in.fd, &st) == 0 && S_ISDIR(st.st_mode)) throw ImageError(name + ": is a directory, not an image file");
+    const bool regular = S_ISREG(st.st_mode);
+
+    std::vector<uint8_t> bytes;
+    Detected format = Detected::Unknown;
+    size_t scanned = 0;
+    bool complete = false;
+    uint8_t buf[64 * 1024];
+    for (;;) {
+        format = detect(bytes, complete, scanned);
+        if (complete || format == Detected::Neither) break;
+        // White space can only lead a HEX file; a prefix of the magic number an ELF file.
+        ImageFormat as = format == Detected::Hex || (format == Detected::Unknown && bytes.size() >= 1 && bytes[0] != 0x7F)
+                             ? ImageFormat::IntelHex
+                             : ImageFormat::Elf;
+        const uint64_t limit = imageFileLimit(as, layout);
+        if (bytes.size() > limit || (format != Detected::Unknown && regular && uint64_t(st.st_size) > limit))
+            throw ImageError(name + ": larger than any " + (as == ImageFormat::Elf ? "ELF" : "Intel HEX") +
+                             " image for this chip (more than " + std::to_string(limit) + " bytes; its memories hold " +
+                             std::to_string(uint64_t(layout.ramBytes) + layout.flashBytes + phys::kBootBytes) + " bytes)");
+        ssize_t n = ::read(in.fd, buf, size_t(std::min<uint64_t>(sizeof buf, limit + 1 - bytes.size())));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw ImageError(name + ": cannot read: " + std::strerror(errno));
+        if (n == 0) complete = true;
+        bytes.insert(bytes.end(), buf, buf + n);
+    }
+    if (bytes.empty()) throw ImageError(name + ": empty file");
     try {
-        if (bytes.size() >= 4 && std::memcmp(bytes.data(), "\x7F" "ELF", 4) == 0) return parseElf(bytes, layout);
-        size_t i = 0;
-        while (i < bytes.size() && (bytes[i] == ' ' || bytes[i] == '\t' || bytes[i] == '\r' || bytes[i] == '\n')) ++i;
-        if (i < bytes.size() && bytes[i] == ':')
+        if (format == Detected::Elf) return parseElf(bytes, layout);
+        if (format == Detected::Hex)
             return parseIntelHex(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), layout);
         throw ImageError("neither an ELF file nor an Intel HEX file");
     } catch (const ImageError& e) {
-        throw ImageError(path + ": " + e.what());
+        throw ImageError(name + ": " + e.what());
     }
 }
 

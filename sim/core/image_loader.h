@@ -51,12 +51,24 @@ struct Image {
 
 // ELF: the file bytes of every PT_LOAD segment at its physical address (p_paddr; a
 // KSEG0/KSEG1 address stands for its physical one). Memory past p_filesz is left alone:
-// the run-time's start-up zeroes .bss.
+// the run-time's start-up zeroes .bss. Each segment's memory (p_memsz at p_vaddr) lies in
+// the map, and no two segments' file bytes overlap.
 Image parseElf(std::span<const uint8_t> file, const MemoryLayout& layout);
 // Intel HEX: records 00 (data), 01 (end of file), 02 (extended segment address), 03 and
-// 05 (start address), 04 (extended linear address).
+// 05 (start address), 04 (extended linear address). Lines end in LF, CR LF or CR; blanks
+// around a record are ignored (the checksum covers the record itself); no two data records
+// overlap.
 Image parseIntelHex(std::string_view text, const MemoryLayout& layout);
-// Reads a file and picks the format from its first bytes.
+
+enum class ImageFormat { Elf, IntelHex };
+// The largest file of a format the chip's memories could hold (RAM, program flash and boot
+// flash, every byte once). Intel HEX: each byte in a data record of its own with an
+// extended address record before it, 32 characters with CR LF. ELF: symbols and debug
+// information come beside what loads; up to 64 times the memories' size.
+uint64_t imageFileLimit(ImageFormat format, const MemoryLayout& layout);
+
+// Reads a file and picks the format from its first bytes. Reads at most the format's
+// limit, so a device or a pipe that never ends is refused too.
 Image readImage(const std::string& path, const MemoryLayout& layout);
 
 // Writes the image into the memories (flash programmed, RAM preset).

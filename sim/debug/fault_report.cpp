@@ -93,8 +93,8 @@ std::string FaultReport::summary() const {
 std::string imageWarnings(const Image& image) {
     std::string w;
     if (image.entry && *image.entry != kResetVector && (*image.entry & 0x1FFFFFFFu) != (kResetVector & 0x1FFFFFFFu))
-        w += "warning: the ELF entry point " + hex(*image.entry) + " is not the reset vector " + hex(kResetVector) +
-             "; the core starts at the reset vector\n";
+        w += std::string("warning: the ") + (image.format == "ELF" ? "ELF entry point " : "start address ") +
+             hex(*image.entry) + " is not the reset vector " + hex(kResetVector) + "; the core starts at the reset vector\n";
     bool code = false;
     for (const ImageSegment& s : image.segments)
         if (s.address <= (kResetVector & 0x1FFFFFFFu) && (kResetVector & 0x1FFFFFFFu) + 4 <= s.address + s.bytes.size()) {

@@ -45,8 +45,8 @@ private:
     void onReset(const ResetRecord& r);
 };
 
-// Warnings about an image before it runs: no code at the reset vector, an ELF entry that is
-// not the reset vector. Empty when there is nothing to say.
+// Warnings about an image before it runs: no code at the reset vector, an ELF entry or an
+// Intel HEX start address that is not the reset vector. Empty when there is nothing to say.
 std::string imageWarnings(const Image& image);
 
 }  // namespace sim

@@ -46,6 +46,21 @@ void Scheduler::cancel(Id id) {
         actions_.erase(it);
         ++stale_;  // its queue entry goes when it reaches the top
         if (id == liveTop_) liveTop_ = 0;
+        // A cancelled event stays queued until its time comes. A model that re-arms a far
+        // event on every device reset (the core timer's compare, 2^32 counts away) would
+        // fill the queue in a reset loop: drop the cancelled ones once they outnumber the
+        // pending.
+        if (queue_.size() > 2 * actions_.size() + 64) {
+            std::vector<Event> pending;
+            pending.reserve(actions_.size());
+            for (; !queue_.empty(); queue_.pop()) {
+                auto live = find(queue_.top().id);
+                if (live != actions_.end() && live->first == queue_.top().id) pending.push_back(queue_.top());
+            }
+            queue_ = decltype(queue_)(std::greater<Event>(), std::move(pending));
+            stale_ = 0;
+            liveTop_ = queue_.empty() ? 0 : queue_.top().id;
+        }
     }
 }
 

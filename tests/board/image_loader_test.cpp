@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -162,6 +163,10 @@ TEST(ImageLoader, MalformedElfIsRejectedWithAClearMessage) {
         {"past RAM", [] { return makeElf({{0x00007FFF, {1, 2}}}); }, "lies outside"},
         {"kseg2 address", with([](Bytes& f) { put32(f, 52 + 12, 0xC0000000); }), "not a physical, KSEG0 or KSEG1"},
         {"nothing to load", [] { return makeElf({{0x1D000000, {1, 2, 3, 4}, 6}}); }, "no loadable segment"},
+        {"overlapping segments", [] { return makeElf({{0x1D000000, Bytes(8, 1)}, {0x00000000, {2}}, {0x1D000004, {3}}}); },
+         "segment 2 (0x1D000004..0x1D000004) overlaps segment 0 (0x1D000000..0x1D000007)"},
+        {"memory size past the map", [] { return makeElf({{0x00000000, {1, 2, 3, 4}, 1, 0xFFFFFFFF}}); },
+         "segment 0 (virtual 0x80000000): memory size 4294967295 at 0x00000000..0xFFFFFFFE lies outside"},
     };
     for (const Malformed& c : cases) {
         std::string msg = errorOf([&] { sim::parseElf(c.file(), kMx440); });
@@ -178,6 +183,16 @@ TEST(ImageLoader, IntelHexRecordsBuildTheImage) {
     EXPECT_EQ(img.entry.value_or(0), 0xBFC00000u);
     EXPECT_EQ(img.configWords().devcfg2, 0xFFF879D9u);
     EXPECT_EQ(img.configWords().devcfg1, 0xFF6F0AFBu);
+
+    // CR line ends and blanks around each record read the same.
+    std::string odd;
+    for (size_t at = 0, eol; (eol = goodHex().find('\n', at)) != std::string::npos; at = eol + 1)
+        odd += " \t" + goodHex().substr(at, eol - at) + "  \r";
+    sim::Image same = sim::parseIntelHex(odd, kMx440);
+    ASSERT_EQ(same.segments.size(), 2u);
+    EXPECT_EQ(same.segments[0].bytes, img.segments[0].bytes);
+    EXPECT_EQ(same.segments[1].bytes, img.segments[1].bytes);
+    EXPECT_EQ(same.entry, img.entry);
 
     // Segment addressing (02) wraps inside its 64 KiB.
     std::string seg = hexRecord(2, 0, {0x10, 0x00}) + hexRecord(0, 0xFFFF, {0xAB, 0xCD}) + hexRecord(1, 0, {});
@@ -199,6 +214,10 @@ TEST(ImageLoader, MalformedIntelHexIsRejectedWithTheLine) {
         }
         return out;
     };
+    auto crOnly = [](std::string text) {
+        std::replace(text.begin(), text.end(), '\n', '\r');
+        return text;
+    };
     struct Case {
         const char* name;
         std::string text;
@@ -217,6 +236,12 @@ TEST(ImageLoader, MalformedIntelHexIsRejectedWithTheLine) {
         {"past flash", hexRecord(4, 0, {0x1D, 0x04}) + hexRecord(0, 0, {1}) + hexRecord(1, 0, {}), "lies outside"},
         {"SFR window", hexRecord(4, 0, {0x1F, 0x80}) + hexRecord(0, 0x6020, {0x41}) + hexRecord(1, 0, {}), "lies outside"},
         {"no data", hexRecord(1, 0, {}), "no data records"},
+        {"overlap through KSEG1",
+         hexRecord(4, 0, {0x1D, 0x00}) + hexRecord(0, 0x10, {1, 2, 3, 4}) + hexRecord(4, 0, {0xBD, 0x00}) +
+             hexRecord(0, 0x12, {5}) + hexRecord(1, 0, {}),
+         "line 4: data at 0x1D000012..0x1D000012 overlaps line 2's data at 0x1D000010..0x1D000013"},
+        {"CR line ends", crOnly(replaceLine(5, ":04000005BFC0000079\n")), "line 6: checksum 0x79"},
+        {"CR LF and blank lines", replaceLine(0, hexRecord(4, 0, {0x1D, 0x00}) + "\r\n\r\n") + ":0", "line 10: record after the end-of-file"},
     };
     for (const Case& c : cases) {
         std::string msg = errorOf([&] { sim::parseIntelHex(c.text, kMx440); });

@@ -135,11 +135,11 @@ TEST_F(Interrupts, BoundHandlerRunsOnlyThroughItsVector) {
         SCOPED_TRACE(c.name);
         platform::host::runtimeStartup();
         SetUp();
-        size_t resets = board.resets().size();
+        size_t resets = board.resets().count();
         c.set(board.cp0);
         board.intc.raise(sim::irq::T3);
         EXPECT_FALSE(runFor(0.001, [] { (void)static_cast<uint32_t>(PORTD); }));
-        EXPECT_EQ(board.resets().size(), resets + 1);
+        EXPECT_EQ(board.resets().count(), resets + 1);
         EXPECT_TRUE(g_log.empty());
     }
 }

@@ -795,9 +795,9 @@ boots: .word 0
     ASSERT_EQ(core.run(1000000), StopReason::Breakpoint);
     EXPECT_EQ(core.pc(), prog["done"] + 4);
     EXPECT_EQ(ram(prog["boots"]), 3u);
-    ASSERT_EQ(board.resets().size(), 2u);
+    ASSERT_EQ(board.resets().count(), 2u);
     EXPECT_EQ(core.stats().resets, 2u);
-    EXPECT_LT(board.resets()[0].time, board.resets()[1].time);
+    EXPECT_LT(board.resets().first()[0].time, board.resets().first()[1].time);
     EXPECT_EQ(core.reg(16) & (kStatusBEV | kStatusERL), kStatusBEV | kStatusERL) << "CP0 in its reset state";
 }
 

@@ -45,9 +45,32 @@ TEST_F(Registers, UnclaimedAccessesAreReported) {
         platform::sfrWrite(kNobodysAddress, 1);
         (void)platform::sfrRead(kNobodysAddress + 0x10);
     }));
-    ASSERT_EQ(board.bus.unclaimed().size(), 2u);
-    EXPECT_TRUE(board.bus.unclaimed()[0].write);
-    EXPECT_EQ(board.bus.unclaimed()[1].address, kNobodysAddress + 0x10);
+    ASSERT_EQ(board.bus.unclaimed().count(), 2u);
+    const auto& seen = board.bus.unclaimed().byAddress();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_TRUE(seen[0].first.write);
+    EXPECT_EQ(seen[1].first.address, kNobodysAddress + 0x10);
+}
+
+// A firmware polling an address nobody claims does so for ever: the bus counts, and lists
+// only the first few addresses.
+TEST_F(Registers, UnclaimedAccessesAreCountedInConstantMemory) {
+    constexpr uint32_t kListed = sim::UnclaimedLog::kAddresses;
+    ASSERT_TRUE(runFor(0.01, [] {
+        for (int i = 0; i < 1000; ++i) (void)platform::sfrRead(kNobodysAddress);
+        platform::sfrWrite(kNobodysAddress + 2, 7);  // a byte lane of the same register
+        for (uint32_t i = 1; i < 2 * kListed; ++i) platform::sfrWrite(kNobodysAddress + 4 * i, i);
+    }));
+    const sim::UnclaimedLog& log = board.bus.unclaimed();
+    EXPECT_EQ(log.count(), 1000u + 1 + (2 * kListed - 1));
+    ASSERT_EQ(log.byAddress().size(), kListed);
+    EXPECT_EQ(log.byAddress()[0].reads, 1000u);
+    EXPECT_EQ(log.byAddress()[0].writes, 1u);
+    EXPECT_FALSE(log.byAddress()[0].first.write);
+    EXPECT_EQ(log.byAddress()[1].first.address, kNobodysAddress + 4);
+    EXPECT_EQ(log.byAddress()[1].first.value, 1u);
+    EXPECT_EQ(log.byAddress().back().first.address, kNobodysAddress + 4 * (kListed - 1));
+    EXPECT_EQ(log.elsewhere(), uint64_t(kListed));
 }
 
 TEST_F(Registers, Timer2FlagsOncePerPeriodFromThePrescaledBusClock) {

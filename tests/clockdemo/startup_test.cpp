@@ -77,7 +77,7 @@ TEST_F(Startup, EnabledSourceWithoutHandlerResetsTheDevice) {
     board.intc.raise(sim::irq::AD1);
     bool completed = runFor(0.01, [] { (void)static_cast<uint32_t>(PORTD); });
     EXPECT_FALSE(completed);
-    ASSERT_EQ(board.resets().size(), 1u);
+    ASSERT_EQ(board.resets().count(), 1u);
     EXPECT_EQ(board.bus.at("IEC1").value(), 0u);  // the reset put the controller back
     EXPECT_FALSE(board.intc.multiVector());
 }

@@ -65,4 +65,11 @@ TEST(Programs, ValuesAreCheckedBeforeAnythingRuns) {
     }
 }
 
+// An image that cannot be loaded is status 1 with the loader's message, not an abort.
+TEST(Programs, AnImageThatCannotBeReadEndsWithStatusOne) {
+    Outcome r = run("timeout 60 " + std::string(PROGRAMS_DIR) + "/core_bench --millions 1 --image /");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("/: is a directory"), std::string::npos) << r.out;
+}
+
 }  // namespace
