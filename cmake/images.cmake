@@ -76,3 +76,6 @@ add_dependencies(irms_test module_irmsmeter)
 add_test_image(no_handler_test no_handler_main.cpp)
 add_test_image(invalid_instruction_test invalid_instruction_main.cpp)
 add_test_image(tick_test tick_main.cpp)
+
+# The engine benchmark's image.
+include(${CMAKE_SOURCE_DIR}/bench/engine_image.cmake)
