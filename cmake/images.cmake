@@ -80,3 +80,6 @@ add_test_image(invalid_instruction_test invalid_instruction_main.cpp)
 add_test_image(tick_test tick_main.cpp)
 add_test_image(unclaimed_loop_test unclaimed_loop_main.cpp)
 add_test_image(reset_loop_test reset_loop_main.cpp)
+
+# The engine benchmark's image.
+include(${CMAKE_SOURCE_DIR}/bench/engine_image.cmake)

@@ -60,7 +60,7 @@ foreach(src ${system_tests})
     add_dependencies(test_system_${stem} pic32sim)
 endforeach()
 target_compile_definitions(test_system_programs PRIVATE PROGRAMS_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
-add_dependencies(test_system_programs clockdemo carddemo carddemo-main core_bench irms_bench image_sizes memory_bench)
+add_dependencies(test_system_programs clockdemo carddemo carddemo-main engine_bench board_speed irms_bench image_sizes memory_bench)
 
 # The core against Unicorn, and the core tests that assemble their snippets with the cross
 # binutils at run time.

@@ -36,7 +36,7 @@ std::string errorOf(const std::string& command) {
 
 TEST(Programs, HelpExitsZeroAndABadOptionExitsTwo) {
     const std::string bin = PROGRAMS_DIR;
-    for (const char* name : {"pic32sim", "clockdemo", "carddemo", "carddemo-main", "core_bench", "irms_bench", "memory_bench",
+    for (const char* name : {"pic32sim", "clockdemo", "carddemo", "carddemo-main", "engine_bench", "board_speed", "irms_bench",
                              "image_sizes", "memory_bench"}) {
         SCOPED_TRACE(name);
         const std::string program = bin + "/" + name;
@@ -56,7 +56,8 @@ TEST(Programs, HelpExitsZeroAndABadOptionExitsTwo) {
 TEST(Programs, ValuesAreCheckedBeforeAnythingRuns) {
     const std::string bin = PROGRAMS_DIR;
     for (const char* args : {"clockdemo --seconds -1", "carddemo --card floppy", "carddemo-main --ready-after x",
-                             "core_bench --millions 0", "irms_bench --samples 1", "image_sizes a b",
+                             "engine_bench --millions 0", "engine_bench --engines bochs",
+                             "board_speed --runs 0", "irms_bench --samples 1", "image_sizes a b",
                              "clockdemo --input"}) {
         SCOPED_TRACE(args);
         Outcome r = run("timeout 10 " + bin + "/" + args);
@@ -67,7 +68,7 @@ TEST(Programs, ValuesAreCheckedBeforeAnythingRuns) {
 
 // An image that cannot be loaded is status 1 with the loader's message, not an abort.
 TEST(Programs, AnImageThatCannotBeReadEndsWithStatusOne) {
-    Outcome r = run("timeout 60 " + std::string(PROGRAMS_DIR) + "/core_bench --millions 1 --image /");
+    Outcome r = run("timeout 60 " + std::string(PROGRAMS_DIR) + "/engine_bench --millions 1 --runs 1 --image /");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("/: is a directory"), std::string::npos) << r.out;
 }
