@@ -35,10 +35,17 @@ Register& SfrBus::add(const reg::Info& info, uint32_t resetValue) {
     return r;
 }
 
-Register* SfrBus::find(uint32_t address) {
-    auto it = regs_.find(toKseg1(address));
-    return it == regs_.end() ? nullptr : &it->second;
+// Polling loops ask for the same register again and again: the last one found is kept
+// (registers are never removed, so the pointer stays good).
+Register* SfrBus::lookup(uint32_t kseg1) {
+    if (kseg1 == lastAddress_ && last_) return last_;
+    auto it = regs_.find(kseg1);
+    if (it == regs_.end()) return nullptr;
+    lastAddress_ = kseg1;
+    return last_ = &it->second;
 }
+
+Register* SfrBus::find(uint32_t address) { return lookup(toKseg1(address)); }
 
 Register& SfrBus::at(const std::string& name) {
     auto it = byName_.find(name);
@@ -85,9 +92,8 @@ void SfrBus::report(uint32_t address, bool write, uint32_t value) {
 
 uint32_t SfrBus::read(uint32_t address) {
     uint32_t a = toKseg1(address) & ~3u;
-    auto it = regs_.find(a);
-    if (it != regs_.end()) {
-        Register& r = it->second;
+    if (Register* found = lookup(a)) {
+        Register& r = *found;
         return r.readHook_ ? r.readHook_(r.value_) : r.value_;
     }
     auto base = regs_.find(a & ~0xFu);
@@ -98,9 +104,8 @@ uint32_t SfrBus::read(uint32_t address) {
 
 void SfrBus::write(uint32_t address, uint32_t value) {
     uint32_t a = toKseg1(address) & ~3u;
-    auto it = regs_.find(a);
-    if (it != regs_.end()) {
-        it->second.softwareWrite(value);
+    if (Register* found = lookup(a)) {
+        found->softwareWrite(value);
         return;
     }
     auto base = regs_.find(a & ~0xFu);

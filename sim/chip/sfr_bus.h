@@ -156,6 +156,9 @@ private:
     std::map<std::string, uint32_t> byName_;
     UnclaimedLog unclaimed_;
     void report(uint32_t address, bool write, uint32_t value);
+    Register* lookup(uint32_t kseg1Address);
+    uint32_t lastAddress_ = 0;
+    Register* last_ = nullptr;
 };
 
 }  // namespace sim
