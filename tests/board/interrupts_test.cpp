@@ -107,6 +107,36 @@ TEST_F(Interrupts, ServedByPriorityThenSubPriorityThenVector) {
     EXPECT_GT(platform::host::levelMismatches(), 0u);  // bound at 7, programmed lower
 }
 
+// The controller's answer follows every register it depends on, also when the flags stay
+// the same: a priority, an enable, the vector mode.
+TEST_F(Interrupts, TheRequestFollowsPrioritiesEnablesAndTheVectorMode) {
+    ASSERT_TRUE(runFor(0.001, [] {
+        INTDisableInterrupts();
+        INTEnableSystemMultiVectoredInt();
+        INTDisableInterrupts();
+        INTSetVectorPriority(INT_TIMER_4_VECTOR, INT_PRIORITY_LEVEL_5);
+        INTSetVectorPriority(INT_TIMER_5_VECTOR, INT_PRIORITY_LEVEL_3);
+        INTEnable(INT_T4, INT_ENABLED);
+        INTEnable(INT_T5, INT_ENABLED);
+    }));
+    board.intc.raise(sim::irq::T4);
+    board.intc.raise(sim::irq::T5);
+    const unsigned t4 = unsigned(sim::Intc::vectorOf(sim::irq::T4)), t5 = unsigned(sim::Intc::vectorOf(sim::irq::T5));
+    auto vector = [&] {
+        auto r = board.intc.pending();
+        return r ? int(r->vector) : -1;
+    };
+    EXPECT_EQ(vector(), int(t4));
+    ASSERT_TRUE(runFor(0.001, [] { INTSetVectorPriority(INT_TIMER_5_VECTOR, INT_PRIORITY_LEVEL_6); }));
+    EXPECT_EQ(vector(), int(t5));
+    ASSERT_TRUE(runFor(0.001, [] { INTEnable(INT_T5, INT_DISABLED); }));
+    EXPECT_EQ(vector(), int(t4));
+    board.bus.write(INTCON.address + platform::kClrOffset, INTCON_MVEC.value);  // single-vector mode
+    EXPECT_EQ(vector(), 0);
+    board.intc.lower(sim::irq::T4);
+    EXPECT_EQ(vector(), -1);
+}
+
 TEST_F(Interrupts, NothingIsTakenWhileDisabledOrAtAHigherLevel) {
     ASSERT_TRUE(runFor(0.001, [] { INTDisableInterrupts(); }));
     board.intc.raise(sim::irq::T3);
