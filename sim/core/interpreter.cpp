@@ -67,6 +67,20 @@ void MipsCore::execute() {
         ++instret;                                                     \
         goto* handlers[dp->op];                                        \
     } while (0)
+// After a branch or jump: its delay slot is the next entry (and the same straight run).
+#define NEXT_SLOT()                                                    \
+    do {                                                               \
+        if (cyc >= limit_) goto done;                                  \
+        cur = pc;                                                      \
+        if (uintptr_t(++dp) >= fw_.end) [[unlikely]] goto lookup;      \
+        bd = true;                                                     \
+        slot = false;                                                  \
+        pc = npc;                                                      \
+        npc = pc + 4;                                                  \
+        cyc += fw_.cost;                                               \
+        ++instret;                                                     \
+        goto* handlers[dp->op];                                        \
+    } while (0)
 // The state before the instruction, for exceptions raised in helpers.
 #define SAVE_CUR() (curPc_ = cur, curSlot_ = bd, pcCountNow_ = instret)
 #define RELOAD_PC() (pc = pc_, npc = npc_, slot = slot_)
@@ -83,7 +97,7 @@ void MipsCore::execute() {
     do {                            \
         if (cond) npc = pc + dp->imm; \
         slot = true;                \
-        NEXT();                     \
+        NEXT_SLOT();                \
     } while (0)
 #define BRANCH_LIKELY(cond)           \
     do {                              \
@@ -291,25 +305,25 @@ OP(Seh) regs_[dp->rd] = uint32_t(int32_t(int16_t(regs_[dp->rt]))); NEXT();
 OP(J) {
     npc = (pc & 0xF0000000u) | dp->imm;
     slot = true;
-    NEXT();
+    NEXT_SLOT();
 }
 OP(Jal) {
     regs_[31] = pc + 4;
     npc = (pc & 0xF0000000u) | dp->imm;
     slot = true;
-    NEXT();
+    NEXT_SLOT();
 }
 OP(Jr) {
     npc = regs_[dp->rs];
     slot = true;
-    NEXT();
+    NEXT_SLOT();
 }
 OP(Jalr) {
     uint32_t t = regs_[dp->rs];
     regs_[dp->rd] = pc + 4;
     npc = t;
     slot = true;
-    NEXT();
+    NEXT_SLOT();
 }
 OP(B) BRANCH(true);
 OP(Spin) {
@@ -643,6 +657,7 @@ done:
 #undef BEGIN
 #undef NEXT
 #undef NEXT_SEQ
+#undef NEXT_SLOT
 #undef SAVE_CUR
 #undef RELOAD_PC
 #undef RAISE
