@@ -32,17 +32,22 @@ void MipsCore::execute() {
 #undef MIPS_OP_LABEL
     };
 
+// On to the entry dp points at: the instruction at pc.
+#define DISPATCH()               \
+    do {                         \
+        pc = npc;                \
+        npc = pc + 4;            \
+        cyc += fw_.cost;         \
+        ++instret;               \
+        goto* handlers[dp->op];  \
+    } while (0)
 // Fetch: the next instruction from the current window, or the slow path for a new one.
-#define BEGIN()                        \
-    do {                               \
-        bd = slot;                     \
-        slot = false;                  \
-        pc = npc;                      \
-        npc = pc + 4;                  \
-        cyc += fw_.cost;               \
+#define BEGIN()                                 \
+    do {                                        \
+        bd = slot;                              \
+        slot = false;                           \
         runs_[++runHead_ & 7] = {cur, instret}; \
-        ++instret;                     \
-        goto* handlers[dp->op];          \
+        DISPATCH();                             \
     } while (0)
 #define NEXT()                                                          \
     do {                                                                \
@@ -61,11 +66,7 @@ void MipsCore::execute() {
         if (bd) [[unlikely]] goto far;                                 \
         cur = pc;                                                      \
         if (uintptr_t(++dp) >= fw_.end) [[unlikely]] goto lookup;      \
-        pc = npc;                                                      \
-        npc = pc + 4;                                                  \
-        cyc += fw_.cost;                                               \
-        ++instret;                                                     \
-        goto* handlers[dp->op];                                        \
+        DISPATCH();                                                    \
     } while (0)
 // After a branch or jump: its delay slot is the next entry (and the same straight run).
 #define NEXT_SLOT()                                                    \
@@ -75,11 +76,7 @@ void MipsCore::execute() {
         if (uintptr_t(++dp) >= fw_.end) [[unlikely]] goto lookup;      \
         bd = true;                                                     \
         slot = false;                                                  \
-        pc = npc;                                                      \
-        npc = pc + 4;                                                  \
-        cyc += fw_.cost;                                               \
-        ++instret;                                                     \
-        goto* handlers[dp->op];                                        \
+        DISPATCH();                                                    \
     } while (0)
 // The state before the instruction, for exceptions raised in helpers.
 #define SAVE_CUR() (curPc_ = cur, curSlot_ = bd, pcCountNow_ = instret)
@@ -87,9 +84,9 @@ void MipsCore::execute() {
 #define RAISE(code)             \
     do {                        \
         SAVE_CUR();             \
-        slowClock_ = cyc;          \
+        slowClock_ = cyc;       \
         exception((code));      \
-        cyc = slowClock_; \
+        cyc = slowClock_;       \
         RELOAD_PC();            \
         NEXT();                 \
     } while (0)
@@ -654,6 +651,7 @@ done:
     cycles_ = cyc;
     stats_.instructions += instret - instretStart;
     pcCount_ = instret;
+#undef DISPATCH
 #undef BEGIN
 #undef NEXT
 #undef NEXT_SEQ
