@@ -16,6 +16,13 @@ command -v python3 >/dev/null 2>&1 || missing="$missing python3"
 command -v gdb-multiarch >/dev/null 2>&1 || missing="$missing gdb-multiarch"
 # Decodes the simulator's value change dumps as a logic analyser would, in the VCD test.
 command -v sigrok-cli >/dev/null 2>&1 || missing="$missing sigrok-cli"
+# clang and its run-time (libFuzzer, the sanitizers) build the fuzz targets.
+command -v clang++ >/dev/null 2>&1 || missing="$missing clang"
+if command -v clang >/dev/null 2>&1; then
+    ls "$(clang -print-resource-dir)"/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1 || missing="$missing libclang-rt-dev"
+else
+    missing="$missing libclang-rt-dev"
+fi
 [ -z "$missing" ] && exit 0
 echo "installing:$missing"
 SUDO=""

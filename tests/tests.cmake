@@ -52,6 +52,11 @@ add_test_folder(runtime runtime_host)
 # images booted on the core simulator.
 add_test_folder(images)
 add_test_folder(system sim)
+# The fuzz targets' entry functions: every input that ever failed under the fuzzer, the
+# seed corpus and a few hundred random images go through them.
+include(${CMAKE_SOURCE_DIR}/fuzz/fuzz.cmake)
+add_test_folder(fuzz fuzz_entries)
+target_compile_definitions(test_fuzz_regressions PRIVATE FUZZ_DIR="${CMAKE_SOURCE_DIR}/fuzz")
 file(GLOB system_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/system/*_test.cpp)
 foreach(src ${system_tests})
     get_filename_component(stem ${src} NAME_WE)

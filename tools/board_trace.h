@@ -145,9 +145,11 @@ public:
     }
 
 private:
+    // Before the trace: its destructor's last flush still asks every source how far back
+    // it may stamp.
+    std::unique_ptr<sim::SpiAnalyser> spi_;
     sim::Trace trace_;
     const sim::Image& image_;
-    std::unique_ptr<sim::SpiAnalyser> spi_;
     uint32_t from_ = 0, to_ = UINT32_MAX;
 
 

@@ -3,7 +3,7 @@ cmake_minimum_required(VERSION 3.20)
 # spells a 0xBF8xxxxx address. Run with -DSOURCE_DIR=<checkout>.
 set(table platform/pic32mx_registers.h)
 set(found "")
-foreach(dir platform drivers apps variants measure runtime sim tests bench tools cmake)
+foreach(dir platform drivers apps variants measure runtime sim tests bench tools cmake fuzz)
     file(GLOB_RECURSE files RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/${dir}/*.h" "${SOURCE_DIR}/${dir}/*.cpp"
          "${SOURCE_DIR}/${dir}/*.S" "${SOURCE_DIR}/${dir}/*.ld" "${SOURCE_DIR}/${dir}/*.cmake")
     foreach(f ${files})
