@@ -115,6 +115,34 @@ TEST_F(Pic32Sim, CardDemoPutsCmd0AndCmd1OnTheSpiTrace) {
     EXPECT_EQ(none.err.find("CMD1"), std::string::npos) << "no card, no answer to CMD0: " << none.err;
 }
 
+// --stats accounts for every instruction: those fast-forward skips plus those it runs are
+// what a run without it runs.
+TEST_F(Pic32Sim, StatsCountWhatTheCoreDid) {
+    struct Stats {
+        unsigned long long run = 0, skipped = 0, attempts = 0, skips = 0, cycles = 0;
+    };
+    auto stats = [&](const std::string& extra) {
+        Result r = run(image("clockdemo.elf") + " --seconds 2 --stats" + extra);
+        EXPECT_EQ(r.status, 0);
+        Stats s;
+        size_t at = r.err.find("stats: ");
+        EXPECT_NE(at, std::string::npos) << r.err;
+        if (at != std::string::npos)
+            EXPECT_EQ(std::sscanf(r.err.c_str() + at,
+                                  "stats: %llu instructions run, %llu skipped; fast-forward %llu attempts, %llu skips, %llu cycles skipped",
+                                  &s.run, &s.skipped, &s.attempts, &s.skips, &s.cycles),
+                      5)
+                << r.err;
+        return s;
+    };
+    Stats on = stats(""), off = stats(" --no-fast-forward");
+    EXPECT_EQ(on.run + on.skipped, off.run);
+    EXPECT_EQ(off.skipped + off.attempts + off.skips + off.cycles, 0u);
+    EXPECT_GT(on.skips, 0u);
+    EXPECT_LE(on.skips, on.attempts);
+    EXPECT_GT(on.cycles, on.skipped);  // a skipped poll pass takes more cycles than instructions
+}
+
 // The card demo's SPI edges come between the processor's stops, and fast-forward jumps
 // over them: with it and without, every pin and the SPI trace come out the same.
 TEST_F(Pic32Sim, FastForwardChangesNoCardDemoTrace) {
