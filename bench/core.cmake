@@ -34,3 +34,11 @@ add_executable(memory_bench ${CMAKE_SOURCE_DIR}/bench/memory_bench.cpp)
 target_include_directories(memory_bench PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(memory_bench PRIVATE IMAGES_DIR="${CMAKE_SOURCE_DIR}/build/target/images"
                                                 PIC32SIM="$<TARGET_FILE:pic32sim>")
+
+# A block-translation prototype, measured on the int workload (no simulator code uses it).
+add_executable(translate_proto ${CMAKE_SOURCE_DIR}/bench/translate_proto.cpp)
+target_include_directories(translate_proto PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(translate_proto PRIVATE sim)
+target_compile_definitions(translate_proto PRIVATE TEST_IMAGES_DIR="${CMAKE_SOURCE_DIR}/build/target/test-images")
+add_test(NAME bench/translate_proto_smoke COMMAND translate_proto --millions 1)
+set_tests_properties(bench/translate_proto_smoke PROPERTIES LABELS bench)
